@@ -1,0 +1,1 @@
+target_sources(mediakit PRIVATE MediaKit.cpp)

@@ -1,0 +1,34 @@
+// Object creation: the process's class table (CoRegisterClassObject) and CoCreateInstance.
+#pragma once
+
+#include "platform/ComPtr.h"
+
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
+constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+constexpr DWORD CLSCTX_ALL = 0x17;
+
+constexpr DWORD REGCLS_SINGLEUSE = 0;
+constexpr DWORD REGCLS_MULTIPLEUSE = 1;
+
+extern "C" {
+// Finds the class object of `clsid`: first among the class objects registered in this process,
+// then (once the registry exists) through the registry. CLSCTX_INPROC_SERVER must be in
+// `context`; otherwise REGDB_E_CLASSNOTREG.
+PLATFORM_API HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID riid, void** ppv);
+// Creates an object through its class object. *ppv is null on failure.
+PLATFORM_API HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
+// Registers a class object for this process; the table holds a reference until revoked.
+PLATFORM_API HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* classObject, DWORD context, DWORD flags,
+                                           DWORD* cookie);
+PLATFORM_API HRESULT CoRevokeClassObject(DWORD cookie);
+// Task memory: what ProgIDFromCLSID and similar calls hand to their callers.
+PLATFORM_API void* CoTaskMemAlloc(std::size_t bytes);
+PLATFORM_API void CoTaskMemFree(void* block);
+}
+
+// Creates a plain in-process object into a ComPtr: CreateInstance(CLSID_X, p).
+template <class Interface>
+HRESULT CreateInstance(REFCLSID clsid, ComPtr<Interface>& out) noexcept {
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_OF(Interface), out.PutVoid());
+}
