@@ -38,7 +38,7 @@ constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 
 // Owner of one BSTR (our own code never holds a raw BSTR it must free).
-class Bstr {
+class PLATFORM_API Bstr {
 public:
     Bstr() noexcept = default;
     // Copies `text`; throws std::bad_alloc when the copy cannot be made.
