@@ -1,1 +1,11 @@
-target_sources(mediakit PRIVATE MediaKit.cpp)
+target_sources(mediakit PRIVATE
+  AudioFormat.cpp
+  AudioPacketQueue.cpp
+  ClassList.cpp
+  MediaKit.cpp
+  MediaParams.cpp
+  ParamList.cpp
+  ParamsFile.cpp
+  StreamBytes.cpp
+  VideoFormat.cpp
+)

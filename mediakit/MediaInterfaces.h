@@ -45,7 +45,17 @@ enum MediaParamType : LONG {
 // strings compared exactly (case-sensitive); a null name is E_INVALIDARG.
 // The `flags` of the object methods (73, 74, 76, 77, 81, 83): 1 shares the reference; 0 stores
 // or returns an independent copy where one can be made (containers and streams).
+//
+// Results: E_POINTER for a null out pointer or object argument; E_INVALIDARG for a null name or a
+// selector outside the rules above; kParamNotFound when a read finds no such name or element;
+// DISP_E_TYPEMISMATCH when the element cannot be read as the type asked for, DISP_E_OVERFLOW when
+// its value does not fit. The *Def getters answer their default with S_OK in those three cases.
+// Numbers convert: bool reads as 1 or 0, integers read as bool (nonzero is VARIANT_TRUE) and as
+// double, a long reads as an unsigned 64-bit value sign-extended (its low 32 bits are the long),
+// and an unsigned 64-bit value reads as a long when it fits. Objects read through any of the
+// object getters that their QueryInterface answers.
 // ---------------------------------------------------------------------------------------------
+constexpr HRESULT kParamNotFound = MakeHResult(0x80020003u);  // DISP_E_MEMBERNOTFOUND
 DECLARE_INTERFACE_ID(IMediaParams, "FEB371B6-4D5C-493F-B78D-BB59CE1F8CE4");
 struct IMediaParams : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetVersion(LONG* version) = 0;  // 3: format version of SaveToFile
