@@ -1,0 +1,283 @@
+#include "flv/Manager.h"
+
+#include <cmath>
+
+#include "flv/AudioData.h"
+#include "flv/Metadata.h"
+#include "flv/ScriptData.h"
+#include "flv/StoredIndex.h"
+#include "flv/TagLayout.h"
+#include "flv/VideoData.h"
+#include "platform/Bstr.h"
+
+namespace {
+// Host audio codec codes.
+constexpr std::int32_t kHostPcm16 = 0x10000;          // 16-bit little-endian PCM
+constexpr std::int32_t kHostPcm16Platform = 0x10001;  // 16-bit PCM in platform byte order
+constexpr std::int32_t kHostPcm8 = 0x10004;           // 8-bit PCM
+constexpr std::int32_t kHostAdpcm = 0x1100D;
+constexpr std::int32_t kHostMp3 = 0x15001;
+constexpr std::int32_t kHostAac = 0x15002;
+constexpr std::int32_t kHostNellymoser = 0x15025;
+constexpr std::int32_t kHostSpeex = 0x15027;
+constexpr WORD kWaveFormatMp3 = 0x55;
+
+constexpr std::int32_t kSampleRates[4] = {5500, 11025, 22050, 44100};
+constexpr double kStandInFrameRate = 30.0;
+constexpr std::uint32_t kAudioFrameType = 2;
+
+// Tag time plus composition time, clamped at 0 (a negative composition time on an early frame
+// must not wrap to billions of milliseconds).
+std::uint64_t VideoEntryTime(std::uint32_t tagTime, std::int32_t compositionTime) {
+    const std::int64_t time = static_cast<std::int64_t>(tagTime) + compositionTime;
+    return time < 0 ? 0 : static_cast<std::uint64_t>(time);
+}
+
+bool IsVp6OrAvc(std::uint32_t codec) {
+    return codec == CFLV_VideoData::kVp6 || codec == CFLV_VideoData::kVp6Alpha ||
+           codec == CFLV_VideoData::kAvc;
+}
+}  // namespace
+
+double CFLV_Manager::UsableFrameRate(double frameRate) {
+    if (!(frameRate > 0.0) || !std::isfinite(1000.0 / frameRate)) return kStandInFrameRate;
+    return frameRate;
+}
+
+void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
+    videoIndex.clear();
+    audioIndex.clear();
+    takenTagOffset = kNoTag;
+    if (container != nullptr) {
+        (void)LoadStoredIndex(container);
+    } else {
+        (void)Walk(input, true);
+    }
+    if (!videoIndex.empty()) {
+        facts.hasVideo = true;
+        UpdateVideoTotals();
+    }
+    if (!audioIndex.empty()) {
+        facts.hasAudio = true;
+        DeriveAudioFormat(input);
+        facts.audioDuration = static_cast<double>(audioIndex.back().time);
+    }
+}
+
+void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
+    Added added;
+    if (container != nullptr) {
+        added = LoadStoredIndex(container);
+    } else {
+        if (!input.SeekTo(resumeOffset)) return;
+        added = Walk(input, false);
+    }
+    if (added.video && !videoIndex.empty()) UpdateVideoTotals();
+    if (added.audio && !audioIndex.empty()) {
+        facts.audioDuration = static_cast<double>(audioIndex.back().time);
+    }
+}
+
+bool CFLV_Manager::WriteMetaData(COutputStream& output) const {
+    return ::WriteMetaData(output, facts);
+}
+
+CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
+    Added added;
+    // One body element per kind serves every tag of the walk.
+    CFLV_VideoData video;
+    CFLV_AudioData audio;
+    for (;;) {
+        const std::uint64_t tagStart = input.Tell();
+        resumeOffset = tagStart;
+        FlvTagHeader header;
+        if (!ReadFlvTagHeader(input, header) || !IsFlvBodyTag(header.tagType)) break;
+        // A body still being written ends the walk here; a later refresh reads the tag again.
+        if (!FlvBytesInFile(input, header.dataSize)) break;
+        const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
+        const bool alreadyTaken = tagStart == takenTagOffset;
+
+        bool parsed = false;
+        if (header.tagType == kFlvVideoTag) {
+            video.Reset();
+            video.DataSize = header.dataSize;
+            parsed = video.Scan(input);
+            if (parsed && !alreadyTaken && TakeVideo(video, header.timestamp, tagStart)) {
+                added.video = true;
+            }
+        } else if (header.tagType == kFlvAudioTag) {
+            audio.Reset();
+            audio.DataSize = header.dataSize;
+            parsed = audio.Scan(input);
+            if (parsed && !alreadyTaken && TakeAudio(audio, header.timestamp, tagStart)) {
+                added.audio = true;
+            }
+        } else if (readMetadata && !alreadyTaken) {
+            parsed = TakeScript(input, header.dataSize);
+        } else {
+            parsed = FlvStepOver(input, header.dataSize);
+        }
+
+        // The PreviousTagSize follows the body, whatever the body's parse consumed.
+        const bool atBodyEnd =
+            input.Tell() == bodyEnd || (bodyEnd < input.FileSize() && input.SeekTo(bodyEnd));
+        std::uint32_t previousTagSize = 0;
+        if (!atBodyEnd || !input.ReadValue(previousTagSize, FieldType::UI32)) {
+            // The tag is not complete yet. One that was taken in is remembered, so that the
+            // walk that reads it again does not take it twice.
+            if (parsed) takenTagOffset = tagStart;
+            break;
+        }
+        takenTagOffset = kNoTag;
+    }
+    return added;
+}
+
+bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
+                             std::uint64_t tagStart) {
+    const std::uint32_t codec = body.CodecId();
+    if (facts.videoCodec == static_cast<std::int32_t>(CFLV_VideoData::kDefaultCodec)) {
+        facts.videoCodec = static_cast<std::int32_t>(codec);
+    }
+    if (IsVp6OrAvc(codec) && !videoExtra && !body.ExtraData().Empty()) {
+        videoExtra = std::make_unique<CExtraData>(body.ExtraData());
+        // The AVC sequence header is configuration, not a frame.
+        if (codec == CFLV_VideoData::kAvc) return false;
+    }
+    videoIndex.push_back(
+        {tagStart, VideoEntryTime(tagTime, body.CompositionTime()), body.FrameType()});
+    return true;
+}
+
+bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
+                             std::uint64_t tagStart) {
+    if (body.SoundFormat() == CFLV_AudioData::kAac && !audioExtra && !body.ExtraData().Empty()) {
+        audioExtra = std::make_unique<CExtraData>(body.ExtraData());
+        return false;
+    }
+    audioIndex.push_back({tagStart, tagTime, kAudioFrameType});
+    return true;
+}
+
+bool CFLV_Manager::TakeScript(CInputStream& input, std::uint32_t dataSize) {
+    CFLV_ScriptData script;
+    script.DataSize = dataSize;
+    if (!script.Scan(input)) return false;
+    ApplyMetadata(script, facts);
+    return true;
+}
+
+void CFLV_Manager::UpdateVideoTotals() {
+    facts.videoFrameCount = static_cast<std::uint32_t>(videoIndex.size());
+    facts.videoDuration =
+        1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(videoIndex.back().time);
+}
+
+void CFLV_Manager::DeriveAudioFormat(CInputStream& input) {
+    if (!input.SeekTo(audioIndex.front().position)) return;
+    FlvTagHeader header;
+    if (!ReadFlvTagHeader(input, header) || header.tagType != kFlvAudioTag ||
+        !FlvBytesInFile(input, header.dataSize)) {
+        return;
+    }
+    // The header fields are all that is needed: the payload is stepped over, not copied.
+    CFLV_AudioData body;
+    body.DataSize = header.dataSize;
+    if (body.Scan(input)) ApplyAudioFormat(body, facts);
+}
+
+void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& facts) {
+    const std::uint32_t format = body.SoundFormat();
+    const bool sixteenBit = body.SoundSize() == 1;
+    WAVEFORMATEX& wave = facts.waveFormat;
+    facts.soundFormat = static_cast<std::int32_t>(format);
+    switch (format) {
+        case CFLV_AudioData::kLinearPcm:
+            wave.wFormatTag = WAVE_FORMAT_PCM;
+            facts.audioCodecCode = sixteenBit ? kHostPcm16Platform : kHostPcm8;
+            break;
+        case CFLV_AudioData::kAdpcm:
+            wave.wFormatTag = 0;
+            facts.audioCodecCode = kHostAdpcm;
+            break;
+        case CFLV_AudioData::kMp3:
+            wave.wFormatTag = kWaveFormatMp3;
+            facts.audioCodecCode = kHostMp3;
+            break;
+        case CFLV_AudioData::kLinearPcmLittleEndian:
+            wave.wFormatTag = WAVE_FORMAT_PCM;
+            facts.audioCodecCode = sixteenBit ? kHostPcm16 : kHostPcm8;
+            break;
+        case CFLV_AudioData::kNellymoser16kMono:
+        case CFLV_AudioData::kNellymoser8kMono:
+        case CFLV_AudioData::kNellymoser:
+            facts.audioCodecCode = kHostNellymoser;
+            break;
+        case CFLV_AudioData::kAac:
+            facts.audioCodecCode = kHostAac;
+            break;
+        case CFLV_AudioData::kSpeex:
+            facts.audioCodecCode = kHostSpeex;
+            break;
+        default:
+            wave.wFormatTag = 0;
+            break;
+    }
+
+    facts.bitsPerSample = sixteenBit ? 16 : 8;
+    // Nellymoser 16 kHz and 8 kHz and Speex have fixed rates; general Nellymoser (6) uses the
+    // rate field like every other format.
+    std::int32_t rate = kSampleRates[body.SoundRate() & 3];
+    if (format == CFLV_AudioData::kNellymoser16kMono || format == CFLV_AudioData::kSpeex) {
+        rate = 16000;
+    } else if (format == CFLV_AudioData::kNellymoser8kMono) {
+        rate = 8000;
+    }
+    facts.sampleRate = rate;
+    facts.channels = static_cast<std::int32_t>(body.SoundType()) + 1;
+
+    wave.wBitsPerSample = static_cast<WORD>(facts.bitsPerSample);
+    wave.nSamplesPerSec = static_cast<DWORD>(facts.sampleRate);
+    wave.nChannels = static_cast<WORD>(facts.channels);
+    wave.nBlockAlign = format == CFLV_AudioData::kMp3
+                           ? WORD{1}
+                           : static_cast<WORD>(facts.bitsPerSample / 8 * facts.channels);
+}
+
+CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
+    videoIndex.clear();
+    audioIndex.clear();
+    bool videoFacts = false;
+    bool audioFacts = false;
+    LONG codec = 0;
+    if (SUCCEEDED(container->GetLong(Bstr(L"VideoCodecType").Get(), -1, &codec))) {
+        facts.videoCodec = codec;
+        // A name that is missing leaves its field as it was.
+        (void)container->GetLong(Bstr(L"VideoWidth").Get(), -1, &facts.width);
+        (void)container->GetLong(Bstr(L"VideoHeight").Get(), -1, &facts.height);
+        (void)container->GetDouble(Bstr(L"VideoFrameRate").Get(), -1, &facts.frameRate);
+        (void)container->GetLong(Bstr(L"VideoDateRate").Get(), -1, &facts.videoDataRate);
+        videoFacts = true;
+    }
+    if (SUCCEEDED(container->GetLong(Bstr(L"AudioCodecType").Get(), -1, &codec))) {
+        facts.soundFormat = codec;
+        (void)container->GetLong(Bstr(L"AudioDataRate").Get(), -1, &facts.audioDataRate);
+        audioFacts = true;
+    }
+    for (const wchar_t* name : {L"FileVideoIndexes", L"FileAudioIndexes"}) {
+        ComPtr<IStream> stream;
+        if (FAILED(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) || !stream) {
+            continue;
+        }
+        StoredIndexExtras extras;
+        // A damaged or short stream keeps what it held before the damage.
+        (void)ReadStoredIndex(stream.Get(), extras, videoIndex, audioIndex);
+        if (videoFacts && !videoExtra && !extras.video.Empty()) {
+            videoExtra = std::make_unique<CExtraData>(std::move(extras.video));
+        }
+        if (audioFacts && !audioExtra && !extras.audio.Empty()) {
+            audioExtra = std::make_unique<CExtraData>(std::move(extras.audio));
+        }
+    }
+    return {!videoIndex.empty(), !audioIndex.empty()};
+}

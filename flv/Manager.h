@@ -1,0 +1,106 @@
+// CFLV_Manager: turns an FLV file into what the rest of the component works from: an index of
+// the video tags and one of the audio tags (file position, time, frame type), the codec extra
+// data of each stream, and the stream facts (frame size and rate, codecs, data rates,
+// durations, the audio sample format).
+//
+// It gets them by walking every tag of the file once, or from a stored index (a parameter
+// container holding the index streams of flv/StoredIndex.h), and extends them when the file
+// has grown since the last walk.
+//
+// The walk (BuildIndex without a container, RefreshIndex without one) takes tag after tag:
+//  - it ends at a tag that is not yet wholly in the file (header or body missing), or whose
+//    type is not 8, 9 or 18; resumeOffset then names that tag's start, so that a later
+//    RefreshIndex reads it again once it is complete;
+//  - a complete tag (header, body and PreviousTagSize all in the file) whose body cannot be
+//    parsed (an empty audio or video body, a body shorter than its fixed fields, a damaged
+//    script body) is stepped over: nothing is indexed or taken from it;
+//  - a tag whose body parsed but whose PreviousTagSize is not yet in the file is taken in
+//    (indexed) and the walk ends with resumeOffset at its start; the next walk passes that tag
+//    without taking it in a second time.
+// So repeated refreshes of a growing file end with exactly the index of a full walk.
+//
+// The owner reads the public fields directly and serialises all calls; the manager has no lock.
+// BuildIndex and RefreshIndex report nothing; they may throw std::bad_alloc, which the owner's
+// interface method turns into E_OUTOFMEMORY.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "flv/ExtraData.h"
+#include "flv/IndexEntry.h"
+#include "flv/StreamFacts.h"
+#include "io/InputStream.h"
+#include "io/OutputStream.h"
+#include "mediakit/MediaInterfaces.h"
+
+class CFLV_AudioData;
+class CFLV_VideoData;
+
+class CFLV_Manager {
+  public:
+    CFLV_Manager() = default;
+    virtual ~CFLV_Manager() = default;
+    CFLV_Manager(const CFLV_Manager&) = delete;
+    CFLV_Manager& operator=(const CFLV_Manager&) = delete;
+
+    // Empties both indexes, then fills them: from `container` when one is given (its
+    // "VideoCodecType", "VideoWidth", "VideoHeight", "VideoFrameRate", "VideoDateRate",
+    // "AudioCodecType", "AudioDataRate" and the streams "FileVideoIndexes" and
+    // "FileAudioIndexes"), otherwise by walking `input` from its cursor, which stands at the
+    // first tag; script tags met on the walk feed the metadata rules. Then derives the facts:
+    // hasVideo, videoFrameCount and videoDuration from the video index; hasAudio, the sample
+    // format (read from the first indexed audio tag) and audioDuration from the audio index.
+    void BuildIndex(IMediaParams* container, CInputStream& input);
+    // Without a container: walks on from resumeOffset (nothing when the file holds nothing
+    // there) and appends; script tags are passed over. With one: replaces both indexes by the
+    // stored ones. Then updates videoFrameCount, videoDuration and audioDuration for the
+    // streams that got entries. The owner calls input.RefreshSize() first when the file may
+    // have grown.
+    void RefreshIndex(IMediaParams* container, CInputStream& input);
+    // Appends the "onMetaData" script tag describing `facts`, and its PreviousTagSize.
+    bool WriteMetaData(COutputStream& output) const;
+
+    // The sample format of an audio stream from the header fields of one of its tags: the
+    // FLV SoundFormat, the host's codec code, sample rate, channels, sample size, and the
+    // WAVEFORMATEX fields derived from them.
+    static void ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& facts);
+    // The frame rate that durations are computed with: `frameRate` when it is positive and
+    // gives a finite frame duration, else 30.
+    static double UsableFrameRate(double frameRate);
+
+    std::vector<IndexEntry> videoIndex;
+    std::vector<IndexEntry> audioIndex;
+    StreamFacts facts;
+    // Codec extra data of each stream (AVC or VP6 configuration, AAC configuration), taken
+    // from the first tag that carries it and never replaced.
+    std::unique_ptr<CExtraData> videoExtra;
+    std::unique_ptr<CExtraData> audioExtra;
+    // File offset of the tag at which the last walk stopped.
+    std::uint64_t resumeOffset = 0;
+
+  private:
+    // Which streams got entries.
+    struct Added {
+        bool video = false;
+        bool audio = false;
+    };
+    static constexpr std::uint64_t kNoTag = std::numeric_limits<std::uint64_t>::max();
+
+    Added Walk(CInputStream& input, bool readMetadata);
+    // The body was parsed: index it, or keep its codec extra data.
+    bool TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime, std::uint64_t tagStart);
+    bool TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime, std::uint64_t tagStart);
+    // Parses a script body of `dataSize` bytes and applies its named values; false when the body
+    // cannot be parsed.
+    bool TakeScript(CInputStream& input, std::uint32_t dataSize);
+    Added LoadStoredIndex(IMediaParams* container);
+    void UpdateVideoTotals();
+    void DeriveAudioFormat(CInputStream& input);
+
+    // The start of the tag that the last walk took in although its PreviousTagSize was not yet
+    // in the file (resumeOffset names the same tag); kNoTag otherwise.
+    std::uint64_t takenTagOffset = kNoTag;
+};

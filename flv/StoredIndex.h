@@ -1,0 +1,51 @@
+// The stored index stream: one stream's tag index and codec extra data as bytes, as the index
+// cache keeps it and as the source object hands it to its stream objects.
+//
+// All fields little-endian; 32-bit fields signed, 64-bit fields unsigned.
+//
+//   offset 0          4        V: bytes of video codec extra data (0 if none)
+//   offset 4          4        A: bytes of audio codec extra data (0 if none)
+//   offset 8          V        video codec extra data
+//   offset 8 + V      A        audio codec extra data
+//   offset 8 + V + A  4        N: number of records
+//   then              36 × N   records
+//
+// Record (36 bytes): 0 position (8), 8 time (8), 16 reserved (8, written 0), 24 frameType (4),
+// 28 reserved (4, written 0), 32 stream kind (4): 1 video, anything else audio (writers put 2).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "flv/ExtraData.h"
+#include "flv/IndexEntry.h"
+#include "platform/MemoryStream.h"
+
+constexpr std::uint32_t kStoredVideoKind = 1;
+constexpr std::uint32_t kStoredAudioKind = 2;
+constexpr std::uint64_t kStoredRecordSize = 36;
+
+// Writes a stored index stream at the stream's current position: V and A from the two extra
+// data holders (null for none), their bytes, N = entries.size(), and one record of `kind` per
+// entry in order. The records go through a conversion buffer of N/8 + 8 records: when N/8 is at
+// least 1, eight writes of N/8 records each, then the remaining records in one write (none when
+// there are none); below 8 records, one write. Returns S_OK, the stream's failure, E_INVALIDARG
+// when a size does not fit its field, or E_OUTOFMEMORY; nothing is thrown.
+HRESULT WriteStoredIndex(IStream* stream, const CExtraData* videoExtra,
+                         const CExtraData* audioExtra, const std::vector<IndexEntry>& entries,
+                         std::uint32_t kind) noexcept;
+
+// What ReadStoredIndex found besides the records.
+struct StoredIndexExtras {
+    CExtraData video;  // the V bytes (empty when V <= 0)
+    CExtraData audio;  // the A bytes (empty when A <= 0)
+};
+
+// Reads a stored index stream from its start: the extra data into `extras`, and each complete
+// record appended to `videoIndex` (kind 1) or `audioIndex` (any other kind). Reading stops at
+// the end of the stream whatever N says; a record cut short there is dropped, and nothing is
+// allocated for records the stream does not hold. An extra-data size beyond the end of the
+// stream ends the read before it. Returns true when everything N announced was there; what
+// was read before a shortfall stands either way. May throw std::bad_alloc.
+bool ReadStoredIndex(IStream* stream, StoredIndexExtras& extras,
+                     std::vector<IndexEntry>& videoIndex, std::vector<IndexEntry>& audioIndex);
