@@ -1,0 +1,78 @@
+// A registry of its own for one test: points ZEV_REGISTRY_MACHINE and ZEV_REGISTRY_USER at two
+// hive files in a temporary folder, and puts the previous environment back afterwards. Also
+// small readers for checking what registration wrote.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/Registry.h"
+#include "tests/support/TempDir.h"
+
+class TempRegistry {
+  public:
+    TempRegistry()
+        : previousMachine_(Get("ZEV_REGISTRY_MACHINE")), previousUser_(Get("ZEV_REGISTRY_USER")) {
+        ::setenv("ZEV_REGISTRY_MACHINE", MachineHive().c_str(), 1);
+        ::setenv("ZEV_REGISTRY_USER", UserHive().c_str(), 1);
+    }
+    ~TempRegistry() {
+        Restore("ZEV_REGISTRY_MACHINE", previousMachine_);
+        Restore("ZEV_REGISTRY_USER", previousUser_);
+    }
+    TempRegistry(const TempRegistry&) = delete;
+    TempRegistry& operator=(const TempRegistry&) = delete;
+
+    std::filesystem::path MachineHive() const { return dir_.Path() / "hives" / "machine.reg"; }
+    std::filesystem::path UserHive() const { return dir_.Path() / "hives" / "user.reg"; }
+    const TempDir& Dir() const { return dir_; }
+
+  private:
+    static std::optional<std::string> Get(const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    static void Restore(const char* name, const std::optional<std::string>& value) {
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+
+    TempDir dir_;
+    std::optional<std::string> previousMachine_;
+    std::optional<std::string> previousUser_;
+};
+
+// Whether `subKey` below `root` exists.
+inline bool RegistryKeyExists(HKEY root, const wchar_t* subKey) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// The string value `name` (null: the default value) of `subKey` below `root`, without its
+// terminator; nullopt when the key or value is missing or not a string.
+inline std::optional<std::wstring> RegistryString(HKEY root, const wchar_t* subKey,
+                                                  const wchar_t* name = nullptr) {
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return std::nullopt;
+    UniqueRegistryKey key(raw);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return std::nullopt;
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                         &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    text.resize(size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+}
