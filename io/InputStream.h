@@ -118,6 +118,9 @@ class CInputStream : public CStream {
     }
     // Reads one field of a known code; `raw` holds its bits (a DOUBLE's IEEE-754 pattern).
     bool ReadField(FieldType type, bool littleEndian, std::uint64_t& raw);
+    // The integer and boolean readings of a field of an integer code.
+    template <class Integer>
+    bool ReadInteger(Integer& value, FieldType type, bool littleEndian);
     // The piece-by-piece read used when the field is not wholly inside the window.
     bool ReadFieldInPieces(FieldType type, bool littleEndian, std::uint64_t& raw);
     bool PeekInPieces(std::uint32_t& value, FieldType type, bool littleEndian);
@@ -183,33 +186,32 @@ inline bool CInputStream::SeekTo(std::uint64_t offset) {
 inline bool CInputStream::ReadField(FieldType type, bool littleEndian, std::uint64_t& raw) {
     const unsigned width = FieldWidth(type);
     if (FieldInWindow(width)) {
-        raw = input_stream_detail::Decode(data.get() + position, width,
-                                          littleEndian && type != FieldType::DOUBLE);
+        raw = input_stream_detail::Decode(data.get() + position, width, littleEndian);
         position += width;
         return true;
     }
     return ReadFieldInPieces(type, littleEndian, raw);
 }
 
-inline bool CInputStream::ReadValue(std::uint8_t& value, FieldType type, bool littleEndian) {
+template <class Integer>
+inline bool CInputStream::ReadInteger(Integer& value, FieldType type, bool littleEndian) {
     if (!IsKnownField(type) || type == FieldType::DOUBLE) return false;
     std::uint64_t raw = 0;
     const bool ok = ReadField(type, littleEndian, raw);
-    value = static_cast<std::uint8_t>(raw);
+    value = static_cast<Integer>(raw);  // bytes keep the low 8 bits; bool is "nonzero"
     return ok;
+}
+
+inline bool CInputStream::ReadValue(std::uint8_t& value, FieldType type, bool littleEndian) {
+    return ReadInteger(value, type, littleEndian);
 }
 
 inline bool CInputStream::ReadValue(std::uint32_t& value, FieldType type, bool littleEndian) {
-    if (!IsKnownField(type) || type == FieldType::DOUBLE) return false;
-    std::uint64_t raw = 0;
-    const bool ok = ReadField(type, littleEndian, raw);
-    value = static_cast<std::uint32_t>(raw);
-    return ok;
+    return ReadInteger(value, type, littleEndian);
 }
 
 inline bool CInputStream::ReadValue(std::uint64_t& value, FieldType type, bool littleEndian) {
-    if (!IsKnownField(type) || type == FieldType::DOUBLE) return false;
-    return ReadField(type, littleEndian, value);
+    return ReadInteger(value, type, littleEndian);
 }
 
 inline bool CInputStream::ReadValue(double& value, FieldType type, bool littleEndian) {
@@ -221,11 +223,7 @@ inline bool CInputStream::ReadValue(double& value, FieldType type, bool littleEn
 }
 
 inline bool CInputStream::ReadValue(bool& value, FieldType type, bool littleEndian) {
-    if (!IsKnownField(type) || type == FieldType::DOUBLE) return false;
-    std::uint64_t raw = 0;
-    const bool ok = ReadField(type, littleEndian, raw);
-    value = raw != 0;
-    return ok;
+    return ReadInteger(value, type, littleEndian);
 }
 
 inline bool CInputStream::PeekValue(std::uint32_t& value, FieldType type, bool littleEndian) {

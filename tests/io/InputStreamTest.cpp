@@ -442,3 +442,38 @@ TEST_F(InputStreamTest, ReadTextOfMultiByteTextEndsAfterTheDecodedCharacters) {
     EXPECT_EQ(stream.Tell(), 0u);
 }
 }  // namespace
+
+// --- Real files ----------------------------------------------------------------------------
+
+// Hops from tag to tag through every sample file (most are larger than one window), as the
+// scan does: only the presence of each back-pointer matters (one sample has a damaged one).
+TEST(InputStreamSamples, TagHopReachesTheEndOfEveryFile) {
+    const std::filesystem::path folder = FLV_SOURCE_DIR "/../shared/testdata/flv/";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no sample files at " << folder;
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".flv") continue;
+        SCOPED_TRACE(entry.path().string());
+        ++files;
+        CInputStream input;
+        input.Open(entry.path().wstring());
+        ASSERT_TRUE(input.IsOpen());
+        ASSERT_TRUE(input.SeekTo(13));  // header and PreviousTagSize0
+        int tags = 0;
+        std::uint8_t type = 0;
+        while (input.ReadValue(type, FieldType::UI8)) {
+            std::uint32_t size = 0, time = 0, previous = 0;
+            std::uint8_t extended = 0;
+            ASSERT_TRUE(input.ReadValue(size, FieldType::UI24));
+            ASSERT_TRUE(input.ReadValue(time, FieldType::UI24));
+            ASSERT_TRUE(input.ReadValue(extended, FieldType::UI8));
+            ASSERT_TRUE(input.SkipValue(FieldType::UI24));
+            ASSERT_TRUE(input.SkipBytes(size));
+            ASSERT_TRUE(input.ReadValue(previous, FieldType::UI32));
+            ++tags;
+        }
+        EXPECT_GT(tags, 0);
+        EXPECT_EQ(input.Tell(), input.FileSize());
+    }
+    EXPECT_GT(files, 0);
+}
