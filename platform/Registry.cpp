@@ -137,6 +137,13 @@ LONG LoadForRead(const HandleState& state, Key& storage, const Key*& key) {
     return key != nullptr ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// Checks a handle and its right to query, and loads the key whose values it reads.
+LONG LoadValuesOf(HKEY key, HandleState& state, Key& storage, const Key*& target) {
+    if (!Lookup(key, state)) return ERROR_INVALID_HANDLE;
+    if ((state.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    return LoadForRead(state, storage, target);
+}
+
 // Whether a key exists (in either hive for HKEY_CLASSES_ROOT).
 LONG KeyExists(Root root, const KeyPath& path, bool& exists) {
     HandleState state{root, path, KEY_ALL_ACCESS};
@@ -359,15 +366,13 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, c
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                          LPDWORD size) {
     return Guarded([&]() -> LSTATUS {
-        HandleState state;
-        if (!Lookup(key, state)) return ERROR_INVALID_HANDLE;
         if (reserved != nullptr || (data != nullptr && size == nullptr)) {
             return ERROR_INVALID_PARAMETER;
         }
-        if ((state.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+        HandleState state;
         Key storage;
         const Key* target = nullptr;
-        const LONG status = LoadForRead(state, storage, target);
+        const LONG status = LoadValuesOf(key, state, storage, target);
         if (status != ERROR_SUCCESS) return status;
         auto it = target->values.find(ValueName(name));
         if (it == target->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -447,16 +452,14 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
 LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD size) {
     return Guarded([&]() -> LSTATUS {
-        HandleState state;
-        if (!Lookup(key, state)) return ERROR_INVALID_HANDLE;
         if (name == nullptr || nameLength == nullptr || reserved != nullptr ||
             (data != nullptr && size == nullptr)) {
             return ERROR_INVALID_PARAMETER;
         }
-        if ((state.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+        HandleState state;
         Key storage;
         const Key* target = nullptr;
-        const LONG status = LoadForRead(state, storage, target);
+        const LONG status = LoadValuesOf(key, state, storage, target);
         if (status != ERROR_SUCCESS) return status;
         if (index >= target->values.size()) return ERROR_NO_MORE_ITEMS;
         const auto entry = std::next(target->values.begin(), index);
@@ -470,15 +473,13 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
                          LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, FILETIME* lastWriteTime) {
     return Guarded([&]() -> LSTATUS {
-        HandleState state;
-        if (!Lookup(key, state)) return ERROR_INVALID_HANDLE;
         if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
-        if ((state.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
-        std::vector<std::wstring> names;
-        LONG status = SubkeyNames(state, names);
+        HandleState state;
         Key storage;
         const Key* target = nullptr;
-        if (status == ERROR_SUCCESS) status = LoadForRead(state, storage, target);
+        std::vector<std::wstring> names;
+        LONG status = LoadValuesOf(key, state, storage, target);
+        if (status == ERROR_SUCCESS) status = SubkeyNames(state, names);
         if (status != ERROR_SUCCESS) return status;
         DWORD longestName = 0;
         for (const auto& subkey : names) {

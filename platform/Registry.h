@@ -4,8 +4,10 @@
 // (HKEY_CURRENT_USER). Environment variables choose them, so that tests and CI never touch real
 // ones; each is read when an operation needs it:
 //   ZEV_REGISTRY_MACHINE  the machine hive file; default /var/lib/zev-registry/machine.reg
-//   ZEV_REGISTRY_USER     the per-user hive file; default $XDG_CONFIG_HOME/zev-registry/user.reg,
-//                         else $HOME/.config/zev-registry/user.reg
+//   ZEV_REGISTRY_USER     the per-user hive file; default $XDG_CONFIG_HOME/zev-registry/user.reg
+//                         when XDG_CONFIG_HOME is an absolute path, else
+//                         $HOME/.config/zev-registry/user.reg (the account's home folder when
+//                         HOME is not set)
 // A missing hive file is an empty hive; the first write creates it (and its folder). Every
 // operation reads the hive file afresh, so a change by another process is seen at once.
 // A write locks "<hive>.lock" with flock for its read-modify-write, so concurrent writers in
