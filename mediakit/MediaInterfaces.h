@@ -54,6 +54,11 @@ enum MediaParamType : LONG {
 // double, a long reads as an unsigned 64-bit value sign-extended (its low 32 bits are the long),
 // and an unsigned 64-bit value reads as a long when it fits. Objects read through any of the
 // object getters that their QueryInterface answers.
+// SaveToFile/SaveToStream write a versioned, checksummed binary form (mediakit/ParamsFile.h);
+// object (IUnknown) elements cannot be saved and are left out. LoadFromFile/LoadFromStream
+// replace the whole content, or leave it unchanged on failure:
+// HRESULT_FROM_WIN32(ERROR_CANTREAD) when the file cannot be read,
+// HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when its bytes are damaged.
 // ---------------------------------------------------------------------------------------------
 constexpr HRESULT kParamNotFound = MakeHResult(0x80020003u);  // DISP_E_MEMBERNOTFOUND
 DECLARE_INTERFACE_ID(IMediaParams, "FEB371B6-4D5C-493F-B78D-BB59CE1F8CE4");

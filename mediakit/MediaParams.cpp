@@ -260,6 +260,23 @@ HRESULT MediaParams::StoreValue(BSTR name, LONG sel, ParamValue value) noexcept 
     }
 }
 
+template <class Interface>
+HRESULT MediaParams::StoreObject(BSTR name, LONG sel, LONG flags, Interface* value) noexcept {
+    if (value == nullptr) return E_POINTER;
+    if (!ValidKey(name, sel)) return E_INVALIDARG;
+    try {
+        ComPtr<Interface> stored(value);
+        if ((flags & kShareObject) == 0) {
+            const HRESULT hr = MakeIndependent(stored);
+            if (FAILED(hr)) return hr;
+        }
+        return StoreValue(name, sel,
+                          ParamValue(std::in_place_type<ComPtr<Interface>>, std::move(stored)));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Whole-container methods
 
@@ -519,19 +536,7 @@ HRESULT MediaParams::GetParams(BSTR name, LONG sel, LONG flags, IMediaParams** v
 }
 
 HRESULT MediaParams::SetParams(BSTR name, LONG sel, LONG flags, IMediaParams* value) {
-    if (value == nullptr) return E_POINTER;
-    if (!ValidKey(name, sel)) return E_INVALIDARG;
-    try {
-        ComPtr<IMediaParams> stored(value);
-        if ((flags & kShareObject) == 0) {
-            const HRESULT hr = MakeIndependent(stored);
-            if (FAILED(hr)) return hr;
-        }
-        return StoreValue(name, sel,
-                          ParamValue(std::in_place_type<decltype(stored)>, std::move(stored)));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StoreObject(name, sel, flags, value);
 }
 
 HRESULT MediaParams::GetStream(BSTR name, LONG sel, LONG flags, IStream** value) {
@@ -539,19 +544,7 @@ HRESULT MediaParams::GetStream(BSTR name, LONG sel, LONG flags, IStream** value)
 }
 
 HRESULT MediaParams::SetStream(BSTR name, LONG sel, LONG flags, IStream* value) {
-    if (value == nullptr) return E_POINTER;
-    if (!ValidKey(name, sel)) return E_INVALIDARG;
-    try {
-        ComPtr<IStream> stored(value);
-        if ((flags & kShareObject) == 0) {
-            const HRESULT hr = MakeIndependent(stored);
-            if (FAILED(hr)) return hr;
-        }
-        return StoreValue(name, sel,
-                          ParamValue(std::in_place_type<decltype(stored)>, std::move(stored)));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return StoreObject(name, sel, flags, value);
 }
 
 HRESULT MediaParams::GetUnknown(BSTR name, LONG sel, LONG /*flags*/, IUnknown** value) {

@@ -155,6 +155,9 @@ class MediaParams final : public ComObject<MediaParams>, public IMediaParams {
     // caller releases it after the lock is let go.
     HRESULT Store(BSTR name, LONG sel, ParamValue& value);
     HRESULT StoreValue(BSTR name, LONG sel, ParamValue value) noexcept;
+    // Stores a container or stream, shared (flags bit 0) or as an independent copy.
+    template <class Interface>
+    HRESULT StoreObject(BSTR name, LONG sel, LONG flags, Interface* value) noexcept;
     // Replaces the whole content; the old content is released after the lock.
     void ReplaceContent(ParamList&& list) noexcept;
 
