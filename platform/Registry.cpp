@@ -6,6 +6,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/MemoryStream.h"
 #include "platform/RegistryHive.h"
 #include "platform/TextConvert.h"
 

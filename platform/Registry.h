@@ -51,10 +51,8 @@ using LSTATUS = LONG;
 using LPDWORD = DWORD*;
 using LPBYTE = BYTE*;
 
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
+// Defined with the stream types (platform/MemoryStream.h); the registry reports it as zero.
+struct FILETIME;
 
 // The predefined keys; they are always open and RegCloseKey ignores them.
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/MemoryStream.h"
 #include "platform/Registry.h"
 #include "tests/support/TempRegistry.h"
 
@@ -245,8 +246,13 @@ TEST_F(RegistryTest, EnumerationAndInfoReportNamesInOrder) {
     ASSERT_EQ(SetString(key.get(), L"a", L""), Result(ERROR_SUCCESS));
     EXPECT_EQ(SubkeyNames(key.get()), (std::vector<std::wstring>{L"Alpha", L"beta", L"gamma"}));
 
-    wchar_t name[5];
-    DWORD length = 5;  // "Alpha" needs 6 with its terminator
+    wchar_t name[8];
+    DWORD length = 8;
+    FILETIME written{1, 1};
+    ASSERT_EQ(RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, &written),
+              Result(ERROR_SUCCESS));
+    EXPECT_EQ(written.dwLowDateTime | written.dwHighDateTime, 0u);  // not kept: reported as zero
+    length = 5;  // "Alpha" needs 6 with its terminator
     EXPECT_EQ(RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr),
               Result(ERROR_MORE_DATA));
     length = 5;
