@@ -1,0 +1,135 @@
+#include "source/Cache.h"
+
+#include "flv/Manager.h"
+#include "flv/StoredIndex.h"
+#include "platform/Bstr.h"
+#include "platform/Com.h"
+#include "platform/Folders.h"
+#include "platform/NamedMutex.h"
+
+namespace {
+constexpr std::size_t kMaxHashLength = 200;
+constexpr wchar_t kVendorFolder[] = L"Veltrano";
+constexpr wchar_t kCacheFolder[] = L"FileCache";
+constexpr wchar_t kCacheExtension[] = L".cache";
+
+// "zevflashfile-5-0-1-207-v-" with the commas of the prefix made dashes, then the hash as given.
+std::wstring BaseName(const wchar_t* key, const wchar_t* version, const wchar_t* kind,
+                      const wchar_t* hash) {
+    std::wstring prefix = std::wstring(key) + L"-" + version + L"-" + kind + L"-";
+    for (wchar_t& c : prefix) {
+        if (c == L',') c = L'-';
+    }
+    return prefix + hash;
+}
+
+HRESULT SetBool(IMediaParams* container, const wchar_t* name, bool value) {
+    return container->SetBool(Bstr(name).Get(), -1, value ? VARIANT_TRUE : VARIANT_FALSE);
+}
+HRESULT SetLong(IMediaParams* container, const wchar_t* name, LONG value) {
+    return container->SetLong(Bstr(name).Get(), -1, value);
+}
+
+// The stored index of one stream as a memory stream under `name`.
+bool SetIndexStream(IMediaParams* container, const wchar_t* name, const CFLV_Manager& manager,
+                    bool video) {
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) return false;
+    const HRESULT written = video
+                                ? WriteStoredIndex(stream.Get(), manager.videoExtra.get(), nullptr,
+                                                   manager.videoIndex, kStoredVideoKind)
+                                : WriteStoredIndex(stream.Get(), nullptr, manager.audioExtra.get(),
+                                                   manager.audioIndex, kStoredAudioKind);
+    if (written == E_OUTOFMEMORY) throw std::bad_alloc();
+    (void)container->SetStream(Bstr(name).Get(), 0, 1, stream.Get());
+    return true;
+}
+}  // namespace
+
+class CacheHandle::Guard {
+  public:
+    explicit Guard(void* mutex) : mutex_(mutex) {
+        owned_ =
+            mutex_ != nullptr && WaitForSingleObjectEx(mutex_, INFINITE, FALSE) == WAIT_OBJECT_0;
+    }
+    ~Guard() {
+        if (owned_) ReleaseMutex(mutex_);
+    }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+  private:
+    void* mutex_;
+    bool owned_ = false;
+};
+
+void CacheHandle::Close() noexcept {
+    if (mutex != nullptr) CloseHandle(mutex);
+    mutex = nullptr;
+    path.clear();
+}
+
+bool IsUsableFileHash(std::wstring_view hash) {
+    if (hash.empty() || hash.size() > kMaxHashLength || hash == L"." || hash == L"..") return false;
+    for (wchar_t c : hash) {
+        if (c == L'/' || c == L'\\' || c < 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
+
+bool PrepareCache(CacheHandle& handle, const wchar_t* hash, const wchar_t* key,
+                  const wchar_t* version, const wchar_t* kind) {
+    handle.Close();
+    if (hash == nullptr || !IsUsableFileHash(hash)) return false;
+    wchar_t folder[MAX_PATH];
+    if (SUCCEEDED(
+            SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, folder))) {
+        // Failures to create the folders show later as a save that fails; they are not errors here.
+        handle.path = std::wstring(folder) + kPathSeparator + kVendorFolder + kPathSeparator;
+        (void)CreateDirectoryW(handle.path.c_str(), nullptr);
+        handle.path += std::wstring(kCacheFolder) + kPathSeparator;
+        (void)CreateDirectoryW(handle.path.c_str(), nullptr);
+    }
+    const std::wstring base = BaseName(key, version, kind, hash);
+    handle.path += base + kCacheExtension;
+    handle.mutex = CreateMutexW(nullptr, FALSE, base.c_str());
+    CacheHandle::Guard guard(handle.mutex);
+    return PathFileExistsW(handle.path.c_str()) != FALSE;
+}
+
+bool LoadCache(CacheHandle& handle, ComPtr<IMediaParams>& container) {
+    if (handle.path.empty()) return false;
+    CacheHandle::Guard guard(handle.mutex);
+    if (!PathFileExistsW(handle.path.c_str())) return false;
+    if (!container && FAILED(CreateInstance(CLSID_MediaParams, container))) return false;
+    return container->LoadFromFile(Bstr(handle.path).Get()) == S_OK;
+}
+
+bool SaveCache(CacheHandle& handle, IMediaParams* container) {
+    if (container == nullptr || handle.path.empty()) return false;
+    CacheHandle::Guard guard(handle.mutex);
+    return container->SaveToFile(Bstr(handle.path).Get()) == S_OK;
+}
+
+bool SaveVideoInfo(const CFLV_Manager* manager, IMediaParams* container) {
+    if (manager == nullptr || container == nullptr) return false;
+    const StreamFacts& facts = manager->facts;
+    SetBool(container, L"VideoExist", facts.hasVideo);
+    SetBool(container, L"AudioExist", facts.hasAudio);
+    SetLong(container, L"VideoCodecType", facts.videoCodec);
+    SetLong(container, L"VideoWidth", facts.width);
+    SetLong(container, L"VideoHeight", facts.height);
+    (void)container->SetDouble(Bstr(L"VideoFrameRate").Get(), -1, facts.frameRate);
+    SetLong(container, L"VideoDateRate", facts.videoDataRate);
+    return SetIndexStream(container, L"FileVideoIndexes", *manager, true);
+}
+
+bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container) {
+    if (manager == nullptr || container == nullptr) return false;
+    const StreamFacts& facts = manager->facts;
+    SetBool(container, L"VideoExist", facts.hasVideo);
+    SetBool(container, L"AudioExist", facts.hasAudio);
+    SetLong(container, L"AudioCodecType", facts.soundFormat);
+    SetLong(container, L"AudioDataRate", facts.audioDataRate);
+    return SetIndexStream(container, L"FileAudioIndexes", *manager, false);
+}
