@@ -2,10 +2,12 @@
 
 #include <iterator>
 
+#include "mediakit/AudioDecoder.h"
 #include "mediakit/AudioFormat.h"
 #include "mediakit/AudioPacket.h"
 #include "mediakit/AudioPacketQueue.h"
 #include "mediakit/MediaParams.h"
+#include "mediakit/VideoDecoder.h"
 #include "mediakit/VideoFormat.h"
 #include "mediakit/VideoPacket.h"
 
@@ -19,6 +21,8 @@ const ClassEntry kClasses[] = {
     MediaKitClass<VideoFormat>(CLSID_VideoFormat),
     MediaKitClass<AudioFormat>(CLSID_AudioFormat),
     MediaKitClass<AudioPacketQueue>(CLSID_AudioPacketQueue),
+    MediaKitClass<AudioDecoder>(CLSID_AudioDecoder),
+    MediaKitClass<VideoDecoder>(CLSID_VideoDecoder),
 };
 
 }  // namespace
