@@ -368,19 +368,10 @@ TEST_F(ScriptDataTest, DamagedMetadataOfARealFile) {
     if (!file) GTEST_SKIP() << "flv1_damaged_metadata.flv is not available";
     CInputStream input;
     input.Open(file->wstring());
-    // The first tag, at 13, is the script tag.
-    ASSERT_TRUE(input.SeekTo(13));
-    std::uint8_t tagType = 0;
-    std::uint32_t dataSize = 0;
-    ASSERT_TRUE(input.ReadValue(tagType, FieldType::UI8));
-    ASSERT_TRUE(input.ReadValue(dataSize, FieldType::UI24));
-    ASSERT_EQ(tagType, 18);
-    ASSERT_TRUE(input.SkipBytes(7));  // time, extended time, stream id
-
     CFLV_ScriptData body;
-    body.DataSize = dataSize;
-    ASSERT_TRUE(body.Read(input));
-    EXPECT_EQ(input.Tell(), 24u + dataSize);
+    ReadFirstScriptTag(input, body);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(body.DataSize, 576u);
     EXPECT_EQ(body.ObjectName(), L"onMetaData");
     const std::vector<ScriptProperty>& list = body.Properties();
     ASSERT_EQ(list.size(), 10u);

@@ -68,15 +68,6 @@ TEST_F(ScriptDataValueTest, EachMarkerConsumesItsOwnBytes) {
     }
 }
 
-TEST_F(ScriptDataValueTest, ScalarsKeepTheirValues) {
-    ASSERT_TRUE(ReadValue("\x00"s + Double(-12.25)));
-    EXPECT_EQ(value.number, -12.25);
-    ASSERT_TRUE(ReadValue("\x01\x02"s));
-    EXPECT_EQ(value.boolean, 1);
-    ASSERT_TRUE(ReadValue("\x02\x00\x00"s));  // empty string
-    EXPECT_TRUE(value.string.text.empty());
-}
-
 TEST_F(ScriptDataValueTest, LongStringOf70000BytesIsReadWhole) {
     const std::string text(70000, 'q');
     ASSERT_TRUE(ReadValue("\x0C"s + U32(70000) + text));

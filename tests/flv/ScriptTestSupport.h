@@ -41,6 +41,21 @@ inline std::string Number(double value) {
     return std::string(1, '\0') + Double(value);
 }
 
+// Reads the body of the script tag that a real file has first (at offset 13) from `input`,
+// opened on the file; the cursor ends after the body.
+inline void ReadFirstScriptTag(CInputStream& input, CFLV_ScriptData& body) {
+    ASSERT_TRUE(input.SeekTo(13));
+    std::uint8_t tagType = 0;
+    std::uint32_t dataSize = 0;
+    ASSERT_TRUE(input.ReadValue(tagType, FieldType::UI8));
+    ASSERT_TRUE(input.ReadValue(dataSize, FieldType::UI24));
+    ASSERT_EQ(tagType, 18);
+    ASSERT_TRUE(input.SkipBytes(7));  // time, extended time, stream id
+    body.DataSize = dataSize;
+    ASSERT_TRUE(body.Read(input));
+    EXPECT_EQ(input.Tell(), 24u + dataSize);
+}
+
 // The bytes an output stream holds.
 inline std::string Written(const COutputStream& stream) {
     return std::string(reinterpret_cast<const char*>(stream.Data()), stream.Position());
