@@ -1,23 +1,28 @@
 #include "platform/Bstr.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <new>
 
 namespace {
 constexpr std::size_t kPrefixBytes = sizeof(DWORD);
-// The largest byte length a BSTR can carry in its 32-bit prefix, less room for the terminator.
-constexpr std::size_t kMaxBytes = 0xFFFFFFFFu - kPrefixBytes - sizeof(OLECHAR);
+// The largest byte length accepted: the prefix, the characters and the terminator stay below
+// 2 GiB, so that a length never reads as negative (Windows refuses 0x80000000 and above too).
+constexpr std::size_t kMaxBytes = 0x7FFFFFFFu - kPrefixBytes - sizeof(OLECHAR);
 
 // Allocates prefix + `bytes` + a terminating OLECHAR, stores the byte count, and returns the
 // address just after the prefix. The block is zeroed, so the terminator is in place.
 BSTR AllocateBytes(std::size_t bytes) {
     if (bytes > kMaxBytes) return nullptr;
     // Round the character area up so that the terminator is a whole, aligned OLECHAR.
-    const std::size_t characterArea = (bytes + sizeof(OLECHAR) - 1) / sizeof(OLECHAR) * sizeof(OLECHAR);
-    auto* block = static_cast<unsigned char*>(std::calloc(1, kPrefixBytes + characterArea + sizeof(OLECHAR)));
+    const std::size_t characterArea =
+        (bytes + sizeof(OLECHAR) - 1) / sizeof(OLECHAR) * sizeof(OLECHAR);
+    auto* block =
+        static_cast<unsigned char*>(std::calloc(1, kPrefixBytes + characterArea + sizeof(OLECHAR)));
     if (block == nullptr) return nullptr;
     const DWORD stored = static_cast<DWORD>(bytes);
     std::memcpy(block, &stored, sizeof stored);
@@ -53,7 +58,9 @@ UINT SysStringByteLen(BSTR text) {
     return bytes;
 }
 
-UINT SysStringLen(BSTR text) { return SysStringByteLen(text) / sizeof(OLECHAR); }
+UINT SysStringLen(BSTR text) {
+    return SysStringByteLen(text) / sizeof(OLECHAR);
+}
 
 INT SysReAllocString(BSTR* target, const OLECHAR* text) {
     if (target == nullptr) return FALSE;
@@ -64,7 +71,30 @@ INT SysReAllocString(BSTR* target, const OLECHAR* text) {
     return TRUE;
 }
 
-HRESULT VarBstrCmp(BSTR left, BSTR right, LCID /*locale*/, ULONG flags) {
+namespace {
+// Case folding by the Unicode simple mappings, whatever locale the process has chosen.
+wint_t FoldCase(wint_t c) {
+    static const locale_t unicode =
+        ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (unicode != static_cast<locale_t>(nullptr)) return ::towlower_l(c, unicode);
+    return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c;
+}
+
+HRESULT CompareLengths(UINT left, UINT right) {
+    return left == right ? VARCMP_EQ : (left < right ? VARCMP_LT : VARCMP_GT);
+}
+}  // namespace
+
+HRESULT VarBstrCmp(BSTR left, BSTR right, LCID locale, ULONG flags) {
+    if (locale == 0) {
+        // Binary: the bytes, then the byte lengths; flags play no part.
+        const UINT leftBytes = SysStringByteLen(left);
+        const UINT rightBytes = SysStringByteLen(right);
+        const UINT common = leftBytes < rightBytes ? leftBytes : rightBytes;
+        const int order = common == 0 ? 0 : std::memcmp(left, right, common);
+        if (order != 0) return order < 0 ? VARCMP_LT : VARCMP_GT;
+        return CompareLengths(leftBytes, rightBytes);
+    }
     const UINT leftLength = SysStringLen(left);
     const UINT rightLength = SysStringLen(right);
     const UINT common = leftLength < rightLength ? leftLength : rightLength;
@@ -72,13 +102,12 @@ HRESULT VarBstrCmp(BSTR left, BSTR right, LCID /*locale*/, ULONG flags) {
         wint_t a = static_cast<wint_t>(left[i]);
         wint_t b = static_cast<wint_t>(right[i]);
         if (flags & NORM_IGNORECASE) {
-            a = std::towlower(a);
-            b = std::towlower(b);
+            a = FoldCase(a);
+            b = FoldCase(b);
         }
         if (a != b) return a < b ? VARCMP_LT : VARCMP_GT;
     }
-    if (leftLength == rightLength) return VARCMP_EQ;
-    return leftLength < rightLength ? VARCMP_LT : VARCMP_GT;
+    return CompareLengths(leftLength, rightLength);
 }
 
 Bstr::Bstr(const OLECHAR* text) : text_(SysAllocString(text)) {
@@ -92,7 +121,8 @@ Bstr::Bstr(std::wstring_view text)
 
 Bstr::Bstr(const Bstr& other) {
     if (other.text_ != nullptr) {
-        text_ = SysAllocStringByteLen(reinterpret_cast<const char*>(other.text_), SysStringByteLen(other.text_));
+        text_ = SysAllocStringByteLen(reinterpret_cast<const char*>(other.text_),
+                                      SysStringByteLen(other.text_));
         if (text_ == nullptr) throw std::bad_alloc();
     }
 }

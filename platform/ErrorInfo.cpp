@@ -7,8 +7,10 @@
 
 namespace {
 // One error record: built through ICreateErrorInfo, read through IErrorInfo.
-class ErrorRecord final : public ComObject<ErrorRecord>, public ICreateErrorInfo, public IErrorInfo {
-public:
+class ErrorRecord final : public ComObject<ErrorRecord>,
+                          public ICreateErrorInfo,
+                          public IErrorInfo {
+  public:
     COM_DELEGATING_IUNKNOWN
     explicit ErrorRecord(ComObjectArgs args) : ComObject(args) {}
 
@@ -24,7 +26,9 @@ public:
     HRESULT STDMETHODCALLTYPE SetDescription(LPOLESTR description) override {
         return Store(description_, description);
     }
-    HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR helpFile) override { return Store(helpFile_, helpFile); }
+    HRESULT STDMETHODCALLTYPE SetHelpFile(LPOLESTR helpFile) override {
+        return Store(helpFile_, helpFile);
+    }
     HRESULT STDMETHODCALLTYPE SetHelpContext(DWORD helpContext) override {
         helpContext_ = helpContext;
         return S_OK;
@@ -36,15 +40,19 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetSource(BSTR* source) override { return Copy(source_, source); }
-    HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override { return Copy(description_, description); }
-    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* helpFile) override { return Copy(helpFile_, helpFile); }
+    HRESULT STDMETHODCALLTYPE GetDescription(BSTR* description) override {
+        return Copy(description_, description);
+    }
+    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR* helpFile) override {
+        return Copy(helpFile_, helpFile);
+    }
     HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD* helpContext) override {
         if (helpContext == nullptr) return E_INVALIDARG;
         *helpContext = helpContext_;
         return S_OK;
     }
 
-private:
+  private:
     static HRESULT Store(std::wstring& field, LPOLESTR text) {
         try {
             field = text ? text : L"";
@@ -86,7 +94,8 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** builder) {
                                                   reinterpret_cast<void**>(builder));
 }
 
-HRESULT SetErrorInfo(ULONG /*reserved*/, IErrorInfo* record) {
+HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* record) {
+    if (reserved != 0) return E_INVALIDARG;
     if (record) record->AddRef();
     IErrorInfo* previous = t_errorInfo.record;
     t_errorInfo.record = record;
@@ -94,8 +103,8 @@ HRESULT SetErrorInfo(ULONG /*reserved*/, IErrorInfo* record) {
     return S_OK;
 }
 
-HRESULT GetErrorInfo(ULONG /*reserved*/, IErrorInfo** record) {
-    if (record == nullptr) return E_INVALIDARG;
+HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** record) {
+    if (record == nullptr || reserved != 0) return E_INVALIDARG;
     *record = t_errorInfo.record;
     t_errorInfo.record = nullptr;
     return *record ? S_OK : S_FALSE;

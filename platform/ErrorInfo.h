@@ -28,11 +28,13 @@ struct ISupportErrorInfo : IUnknown {
 };
 
 extern "C" {
-// A new, empty error record builder (it also answers IErrorInfo).
+// A new, empty error record builder (it also answers IErrorInfo). A field never set, or set to
+// null or empty text, reads back as a null BSTR.
 PLATFORM_API HRESULT CreateErrorInfo(ICreateErrorInfo** builder);
-// Installs `record` (may be null to clear) as the calling thread's error information.
+// Installs `record` (may be null to clear) as the calling thread's error information; a record
+// still installed when its thread ends is released then. `reserved` must be 0.
 PLATFORM_API HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* record);
 // Hands the calling thread's record to the caller and clears it: S_OK with the record, or
-// S_FALSE with null when there is none.
+// S_FALSE with null when there is none. `reserved` must be 0.
 PLATFORM_API HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** record);
 }

@@ -9,7 +9,7 @@
 #include "platform/Types.h"
 
 class PLATFORM_API File {
-public:
+  public:
     enum class Mode {
         // Reading; other handles (and processes) may keep writing the file.
         ReadShared,
@@ -24,8 +24,12 @@ public:
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
 
-    // Opens `path`. Only regular files open: a directory, a missing file or one without
-    // permission fails, and LastError() tells why (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...).
+    // Opens `path`. Only regular files open, and the open never waits (a FIFO is refused at
+    // once, not opened when a peer comes). Failures leave LastError() as Windows would:
+    // ERROR_FILE_NOT_FOUND (no such file), ERROR_PATH_NOT_FOUND (no such folder, or an empty
+    // path), ERROR_ACCESS_DENIED (a directory, a FIFO, a device, no permission),
+    // ERROR_INVALID_NAME (an embedded NUL), ERROR_FILENAME_EXCED_RANGE (too long).
+    // CreateForWrite truncates only a regular file.
     [[nodiscard]] bool Open(std::wstring_view path, Mode mode);
     void Close() noexcept;
     bool IsOpen() const noexcept { return descriptor_ >= 0; }
@@ -33,28 +37,37 @@ public:
     // Current size of the open file (it may grow while open).
     [[nodiscard]] bool Size(std::uint64_t& size) const;
     // Reads up to `count` bytes at `offset` into `buffer`; `got` receives the number read, which
-    // is less than `count` only at the end of the file. False on an I/O error.
-    [[nodiscard]] bool ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got) const;
-    // Writes all `count` bytes at `offset`; false unless every byte was written.
+    // is less than `count` only at the end of the file (0 at or past it, with true). False on an
+    // I/O error, an offset beyond 2^63 - 1 (ERROR_INVALID_PARAMETER) or a handle opened for
+    // writing (ERROR_ACCESS_DENIED).
+    [[nodiscard]] bool ReadAt(std::uint64_t offset, void* buffer, std::size_t count,
+                              std::size_t& got) const;
+    // Writes all `count` bytes at `offset`; false unless every byte was written (ERROR_DISK_FULL,
+    // or ERROR_ACCESS_DENIED on a handle opened for reading).
     [[nodiscard]] bool WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
     // Flushes written data to the disk.
     [[nodiscard]] bool Sync();
 
     DWORD LastError() const noexcept { return lastError_; }
 
-    // Size of the file at `path` without opening it for reading (a directory search on Windows).
+    // Size of the regular file at `path` without opening it (a directory search on Windows);
+    // false for anything else.
     [[nodiscard]] static bool SizeOfPath(std::wstring_view path, std::uint64_t& size);
     // Bytes read through every File of this process so far (tests use it to prove that an
     // operation did not read a whole file).
     static std::uint64_t TotalBytesRead() noexcept;
 
-private:
+  private:
     int descriptor_ = -1;
     mutable DWORD lastError_ = ERROR_SUCCESS;
 };
 
 // Replaces the file at `path` with `size` bytes atomically: writes a temporary file beside it,
-// flushes it and renames it over the old one, so a reader sees the old or the new file whole.
-[[nodiscard]] PLATFORM_API bool ReplaceFileAtomically(std::wstring_view path, const void* data, std::size_t size);
-// Reads a whole file into `content` (at most `limit` bytes; a larger file fails).
-[[nodiscard]] PLATFORM_API bool ReadWholeFile(std::wstring_view path, std::string& content, std::uint64_t limit);
+// flushes it and renames it over the old one, so a reader sees the old or the new file whole and
+// a failure (or a crash) leaves the old one. False on failure, with the temporary removed.
+[[nodiscard]] PLATFORM_API bool ReplaceFileAtomically(std::wstring_view path, const void* data,
+                                                      std::size_t size);
+// Reads a whole file into `content` (at most `limit` bytes; a larger file fails). Throws
+// std::bad_alloc only.
+[[nodiscard]] PLATFORM_API bool ReadWholeFile(std::wstring_view path, std::string& content,
+                                              std::uint64_t limit);

@@ -13,7 +13,7 @@ namespace {
 // Creates every missing directory along `path` (mode 0700: the folder is the user's own).
 bool CreatePath(const std::string& path) {
     if (path.empty()) return false;
-    for (std::size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
         if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
         if (slash == std::string::npos) break;
@@ -31,15 +31,19 @@ std::string ApplicationDataFolder() {
 }
 }  // namespace
 
-HRESULT SHGetFolderPathW(void* /*window*/, int folder, HANDLE /*token*/, DWORD /*flags*/, wchar_t* path) {
+HRESULT SHGetFolderPathW(void* /*window*/, int folder, HANDLE /*token*/, DWORD /*flags*/,
+                         wchar_t* path) {
     if (path == nullptr) return E_INVALIDARG;
+    path[0] = L'\0';
     if ((folder & ~CSIDL_FLAG_CREATE) != CSIDL_APPDATA) return E_INVALIDARG;
     std::string folderPath = ApplicationDataFolder();
     while (folderPath.size() > 1 && folderPath.back() == '/') folderPath.pop_back();
     if (folderPath.empty()) return E_FAIL;
-    if ((folder & CSIDL_FLAG_CREATE) && !CreatePath(folderPath)) return E_FAIL;
+    // A folder whose name is not UTF-8 would be another folder once converted back.
     const std::wstring wide = Utf8ToWide(folderPath);
+    if (WideToUtf8(wide) != folderPath) return E_FAIL;
     if (wide.size() + 1 > static_cast<std::size_t>(MAX_PATH)) return E_FAIL;
+    if ((folder & CSIDL_FLAG_CREATE) && !CreatePath(folderPath)) return E_FAIL;
     std::wmemcpy(path, wide.c_str(), wide.size() + 1);
     return S_OK;
 }

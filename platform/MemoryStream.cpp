@@ -9,6 +9,9 @@
 #include "platform/ComObject.h"
 
 namespace {
+// The largest stream, as an HGLOBAL block can hold.
+constexpr ULONGLONG kMaxSize = 0xFFFFFFFFu;
+
 // The bytes of a memory stream; clones share them, each with its own seek position.
 struct SharedBlock {
     std::mutex lock;
@@ -16,7 +19,7 @@ struct SharedBlock {
 };
 
 class MemoryStream final : public ComObject<MemoryStream>, public IStream {
-public:
+  public:
     COM_DELEGATING_IUNKNOWN
     explicit MemoryStream(ComObjectArgs args) : ComObject(args) {}
 
@@ -49,42 +52,47 @@ public:
         if (written) *written = 0;
         if (buffer == nullptr && count > 0) return STG_E_INVALIDPOINTER;
         std::lock_guard guard(block_->lock);
+        if (position_ > kMaxSize || count > kMaxSize - position_) return E_OUTOFMEMORY;
         const ULONGLONG end = position_ + count;
-        try {
-            if (end > block_->bytes.size()) block_->bytes.resize(static_cast<std::size_t>(end));
-        } catch (const std::exception&) {
-            return STG_E_MEDIUMFULL;
-        }
+        if (end > block_->bytes.size() && !Resize(end)) return E_OUTOFMEMORY;
         if (count > 0) std::memcpy(block_->bytes.data() + position_, buffer, count);
         position_ = end;
         if (written) *written = count;
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override {
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
+                                   ULARGE_INTEGER* newPosition) override {
         std::lock_guard guard(block_->lock);
-        LONGLONG base;
+        HRESULT hr = S_OK;
+        LONGLONG base = 0;
+        LONGLONG target = 0;
         switch (origin) {
-            case STREAM_SEEK_SET: base = 0; break;
-            case STREAM_SEEK_CUR: base = static_cast<LONGLONG>(position_); break;
-            case STREAM_SEEK_END: base = static_cast<LONGLONG>(block_->bytes.size()); break;
-            default: return STG_E_INVALIDFUNCTION;
+            case STREAM_SEEK_SET:
+                base = 0;
+                break;
+            case STREAM_SEEK_CUR:
+                base = static_cast<LONGLONG>(position_);
+                break;
+            case STREAM_SEEK_END:
+                base = static_cast<LONGLONG>(block_->bytes.size());
+                break;
+            default:
+                hr = STG_E_SEEKERROR;
+                break;
         }
-        LONGLONG target;
-        if (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0) return STG_E_INVALIDFUNCTION;
-        position_ = static_cast<ULONGLONG>(target);
+        if (SUCCEEDED(hr) && (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)) {
+            hr = STG_E_SEEKERROR;
+        }
+        if (SUCCEEDED(hr)) position_ = static_cast<ULONGLONG>(target);
+        // A failed seek reports the position it left unchanged.
         if (newPosition) newPosition->QuadPart = position_;
-        return S_OK;
+        return hr;
     }
 
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER newSize) override {
         std::lock_guard guard(block_->lock);
-        try {
-            block_->bytes.resize(static_cast<std::size_t>(newSize.QuadPart));
-        } catch (const std::exception&) {
-            return STG_E_MEDIUMFULL;
-        }
-        return S_OK;
+        return Resize(newSize.QuadPart) ? S_OK : E_OUTOFMEMORY;
     }
 
     HRESULT STDMETHODCALLTYPE CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
@@ -139,7 +147,19 @@ public:
         return S_OK;
     }
 
-private:
+  private:
+    // Sets the size of the shared bytes (new bytes are zero); false beyond kMaxSize or when the
+    // memory cannot be had. The caller holds the block's lock.
+    bool Resize(ULONGLONG size) {
+        if (size > kMaxSize) return false;
+        try {
+            block_->bytes.resize(static_cast<std::size_t>(size));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
     std::shared_ptr<SharedBlock> block_;
     ULONGLONG position_ = 0;
 };

@@ -6,30 +6,34 @@
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one UTF-8 sequence from [text, end); malformed or truncated input yields U+FFFD and
-// consumes one byte, so no byte is ever read past `end`.
+// Decodes one UTF-8 sequence from [text, end), which is not empty. Malformed or truncated input
+// yields one U+FFFD for its longest valid start (at least one byte), the replacement practice of
+// the Unicode standard; no byte at or past `end` is read.
 char32_t DecodeOne(const unsigned char*& text, const unsigned char* end) {
     const unsigned char lead = *text++;
     if (lead < 0x80) return lead;
     int extra;
     char32_t value;
-    char32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1, value = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, value = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, value = lead & 0x07, minimum = 0x10000;
+    // The range of the second byte excludes overlong forms, surrogates and values past U+10FFFF.
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, value = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, value = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
     } else {
         return kReplacement;
     }
-    if (end - text < extra) return kReplacement;
     for (int i = 0; i < extra; ++i) {
-        if ((text[i] & 0xC0) != 0x80) return kReplacement;
+        if (text == end || *text < low || *text > high) return kReplacement;
+        value = (value << 6) | (*text++ & 0x3F);
+        low = 0x80, high = 0xBF;
     }
-    for (int i = 0; i < extra; ++i) value = (value << 6) | (text[i] & 0x3F);
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return kReplacement;
-    text += extra;
     return value;
 }
 
@@ -58,14 +62,21 @@ int EncodeOne(char32_t value, unsigned char out[4]) {
     return 4;
 }
 
-bool KnownCodePage(UINT codePage) { return codePage == CP_ACP || codePage == CP_UTF8; }
+bool KnownCodePage(UINT codePage) {
+    return codePage == CP_ACP || codePage == CP_UTF8;
+}
+
+// Every count goes back to the caller as an int.
+constexpr std::size_t kMaxCount = 0x7FFFFFFF;
 }  // namespace
 
-int MultiByteToWideChar(UINT codePage, DWORD /*flags*/, const char* source, int sourceBytes, wchar_t* target,
-                        int capacity) {
+int MultiByteToWideChar(UINT codePage, DWORD /*flags*/, const char* source, int sourceBytes,
+                        wchar_t* target, int capacity) {
     if (!KnownCodePage(codePage) || source == nullptr || sourceBytes < -1 || capacity < 0) return 0;
     if (capacity > 0 && target == nullptr) return 0;
-    const std::size_t length = sourceBytes == -1 ? std::strlen(source) + 1 : static_cast<std::size_t>(sourceBytes);
+    const std::size_t length =
+        sourceBytes == -1 ? std::strlen(source) + 1 : static_cast<std::size_t>(sourceBytes);
+    if (length == 0 || length > kMaxCount) return 0;
     const auto* text = reinterpret_cast<const unsigned char*>(source);
     const unsigned char* end = text + length;
     int written = 0;
@@ -80,13 +91,16 @@ int MultiByteToWideChar(UINT codePage, DWORD /*flags*/, const char* source, int 
     return written;
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, const wchar_t* source, int sourceCharacters, char* target,
-                        int capacity, const char* /*defaultChar*/, BOOL* usedDefault) {
+int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, const wchar_t* source, int sourceCharacters,
+                        char* target, int capacity, const char* /*defaultChar*/,
+                        BOOL* usedDefault) {
     if (usedDefault != nullptr) *usedDefault = FALSE;
-    if (!KnownCodePage(codePage) || source == nullptr || sourceCharacters < -1 || capacity < 0) return 0;
+    if (!KnownCodePage(codePage) || source == nullptr || sourceCharacters < -1 || capacity < 0)
+        return 0;
     if (capacity > 0 && target == nullptr) return 0;
-    const std::size_t length =
-        sourceCharacters == -1 ? std::wcslen(source) + 1 : static_cast<std::size_t>(sourceCharacters);
+    const std::size_t length = sourceCharacters == -1 ? std::wcslen(source) + 1
+                                                      : static_cast<std::size_t>(sourceCharacters);
+    if (length == 0 || length > kMaxCount) return 0;
     int written = 0;
     for (std::size_t i = 0; i < length; ++i) {
         unsigned char bytes[4];
@@ -94,6 +108,8 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, const wchar_t* source, i
         if (capacity > 0) {
             if (count > capacity - written) return 0;
             for (int b = 0; b < count; ++b) target[written + b] = static_cast<char>(bytes[b]);
+        } else if (count > static_cast<int>(kMaxCount) - written) {
+            return 0;  // the measure would not fit in an int
         }
         written += count;
     }

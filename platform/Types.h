@@ -50,7 +50,9 @@ static_assert(sizeof(LONG) == 4 && sizeof(ULONG) == 4 && sizeof(VARIANT_BOOL) ==
 constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
-constexpr HRESULT MakeHResult(std::uint32_t value) { return static_cast<HRESULT>(value); }
+constexpr HRESULT MakeHResult(std::uint32_t value) {
+    return static_cast<HRESULT>(value);
+}
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -71,6 +73,7 @@ constexpr HRESULT REGDB_E_READREGDB = MakeHResult(0x80040150u);
 constexpr HRESULT REGDB_E_WRITEREGDB = MakeHResult(0x80040151u);
 constexpr HRESULT REGDB_E_IIDNOTREG = MakeHResult(0x80040155u);
 constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3u);
+constexpr HRESULT CO_E_IIDSTRING = MakeHResult(0x800401F4u);
 constexpr HRESULT CO_E_DLLNOTFOUND = MakeHResult(0x800401F8u);
 constexpr HRESULT CO_E_ERRORINDLL = MakeHResult(0x800401F9u);
 constexpr HRESULT CONNECT_E_NOCONNECTION = MakeHResult(0x80040200u);
@@ -82,12 +85,17 @@ constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000Au);
 constexpr HRESULT DISP_E_BADVARTYPE = MakeHResult(0x80020008u);
 constexpr HRESULT STG_E_INVALIDFUNCTION = MakeHResult(0x80030001u);
 constexpr HRESULT STG_E_INVALIDPOINTER = MakeHResult(0x80030009u);
+constexpr HRESULT STG_E_SEEKERROR = MakeHResult(0x80030019u);
 constexpr HRESULT STG_E_MEDIUMFULL = MakeHResult(0x80030070u);
 constexpr HRESULT STG_E_INVALIDPARAMETER = MakeHResult(0x80030057u);
 constexpr HRESULT TYPE_E_CANTLOADLIBRARY = MakeHResult(0x80029C4Au);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Win32 error codes that the platform layer reports (GetLastError values).
 constexpr DWORD ERROR_SUCCESS = 0;
@@ -98,9 +106,12 @@ constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_BADKEY = 1010;
 constexpr DWORD ERROR_CANTOPEN = 1011;

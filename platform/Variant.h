@@ -76,8 +76,10 @@ using VARIANTARG = VARIANT;
 extern "C" {
 // vt := VT_EMPTY; nothing is freed.
 PLATFORM_API void VariantInit(VARIANT* value);
-// Frees what the variant owns (BSTR, interface reference) and sets VT_EMPTY. Types that this
-// platform does not implement (arrays, records) give DISP_E_BADVARTYPE and are left alone.
+// Frees what the variant owns (BSTR, interface reference) and sets VT_EMPTY. Types that are not
+// valid, and those this platform does not implement by value (arrays, records, DECIMAL, a
+// VARIANT by value), give DISP_E_BADVARTYPE and are left alone. VT_BYREF values own nothing;
+// a reference to VT_EMPTY or VT_NULL is not valid, as on Windows.
 PLATFORM_API HRESULT VariantClear(VARIANT* value);
 // Clears `destination`, then copies `source` into it: a BSTR is duplicated, an interface gets a
 // new reference, VT_BYREF values copy the pointer. E_OUTOFMEMORY when a copy cannot be made
@@ -87,7 +89,7 @@ PLATFORM_API HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
 
 // Owner of one VARIANT, cleared on destruction.
 class Variant {
-public:
+  public:
     Variant() noexcept { VariantInit(&value_); }
     ~Variant() { VariantClear(&value_); }
     Variant(const Variant&) = delete;
@@ -100,6 +102,6 @@ public:
     HRESULT CopyFrom(const VARIANT* source) noexcept { return VariantCopy(&value_, source); }
     void Clear() noexcept { VariantClear(&value_); }
 
-private:
+  private:
     VARIANT value_;
 };
