@@ -1,6 +1,5 @@
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "tests/mediakit/MediaKitTestSupport.h"
 
@@ -19,40 +18,32 @@ class AudioPacketQueueTest : public ::testing::Test {
         auto packet = Create<IMediaPacket>(CLSID_AudioPacket);
         EXPECT_EQ(packet->SetFormat(packetFormat ? packetFormat : format.Get()), S_OK);
         EXPECT_EQ(packet->Allocate(size, 0), S_OK);
-        std::vector<BYTE> bytes(static_cast<std::size_t>(size));
-        for (BYTE& byte : bytes) byte = static_cast<BYTE>(written++ * 7);
-        EXPECT_EQ(packet->CopyIn(0, bytes.data(), size), S_OK);
+        BYTE* data = ReadValue<BYTE*>(packet.Get(), &IMediaPacket::GetData);
+        for (LONG i = 0; i < size; ++i) data[i] = static_cast<BYTE>(written++ * 7);
         const HRESULT hr = queue->Write(0, packet.Get());
         EXPECT_EQ(packet->Allocate(size, -1), S_OK);  // the queue copied; the packet is ours
         return hr;
     }
 
-    // Reads `ms`; checks that a packet carries the next bytes of the pattern and returns its
-    // size (-1 for no packet).
+    // Reads `ms`; checks that a packet carries the next bytes of the pattern, its duration and
+    // format, and returns its size (-1 for no packet).
     LONG Read(double ms) {
         ComPtr<IUnknown> out;
         EXPECT_EQ(queue->ReadDuration(ms, out.Put()), S_OK);
         if (!out) return -1;
         auto packet = out.As<IMediaPacket>();
-        LONG size = 0;
-        EXPECT_EQ(packet->GetSize(&size), S_OK);
-        std::vector<BYTE> bytes(static_cast<std::size_t>(size));
-        EXPECT_EQ(packet->CopyOut(0, bytes.data(), size), S_OK);
-        for (BYTE byte : bytes) EXPECT_EQ(byte, static_cast<BYTE>(read++ * 7));
-        double duration = 0;
-        EXPECT_EQ(packet->GetDuration(&duration), S_OK);
-        EXPECT_NEAR(duration, size / 4 * 1000.0 / 44100, 1e-9);
+        const LONG size = ReadValue<LONG>(packet.Get(), &IMediaPacket::GetSize);
+        const BYTE* data = ReadValue<BYTE*>(packet.Get(), &IMediaPacket::GetData);
+        for (LONG i = 0; i < size; ++i) EXPECT_EQ(data[i], static_cast<BYTE>(read++ * 7));
+        EXPECT_NEAR(ReadValue<double>(packet.Get(), &IMediaPacket::GetDuration),
+                    size / 4 * 1000.0 / 44100, 1e-9);
         ComPtr<IUnknown> packetFormat;
         EXPECT_EQ(packet->GetFormat(packetFormat.Put()), S_OK);
         EXPECT_EQ(packetFormat.Get(), static_cast<IUnknown*>(format.Get()));
         return size;
     }
 
-    double Held() {
-        double ms = -1;
-        EXPECT_EQ(queue->GetDuration(&ms), S_OK);
-        return ms;
-    }
+    double Held() { return ReadValue<double>(queue.Get(), &IAudioPacketQueue::GetDuration); }
 
     ComPtr<IAudioPacketQueue> queue = Create<IAudioPacketQueue>(CLSID_AudioPacketQueue);
     ComPtr<IAudioFormat> format = Create<IAudioFormat>(CLSID_AudioFormat);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 #include "mediakit/MediaInterfaces.h"
 #include "mediakit/MediaKit.h"
@@ -25,6 +26,27 @@ Result CallSlot(Interface* object, int slot, Args... args) {
     using Function = Result (*)(Interface*, Args...);
     void* const* table = *reinterpret_cast<void* const* const*>(object);
     return reinterpret_cast<Function>(table[slot])(object, args...);
+}
+
+// Reads a value through vtable slot `slot`; the out pointer follows `args`.
+template <class T, class Interface, class... Args>
+T ReadSlot(Interface* object, int slot, Args... args) {
+    T value{};
+    EXPECT_EQ(CallSlot(object, slot, args..., &value), S_OK) << "slot " << slot;
+    return value;
+}
+
+// Reads a value through an interface method; the out pointer follows `args`. A Bstr receives
+// a string the method allocates.
+template <class T, class Interface, class Method, class... Args>
+T ReadValue(Interface* object, Method method, Args... args) {
+    T value{};
+    if constexpr (std::is_same_v<T, Bstr>) {
+        EXPECT_EQ((object->*method)(args..., value.Put()), S_OK);
+    } else {
+        EXPECT_EQ((object->*method)(args..., &value), S_OK);
+    }
+    return value;
 }
 
 // A BSTR that lives for the test (names are passed as BSTRs).

@@ -5,17 +5,18 @@
 
 namespace {
 
+using P = IMediaParams;
+
 class MediaParamsTest : public ::testing::Test {
   protected:
-    LONG Long(const wchar_t* name, LONG sel) {
-        LONG value = -999;
-        EXPECT_EQ(params->GetLong(B(name).Get(), sel, &value), S_OK) << "sel " << sel;
-        return value;
+    // The value of (name, sel) read with `get` on `from` (the test's container by default).
+    template <class T>
+    T Value(HRESULT (STDMETHODCALLTYPE P::*get)(BSTR, LONG, T*), const wchar_t* name, LONG sel = -1,
+            IMediaParams* from = nullptr) {
+        return ReadValue<T>(from ? from : params.Get(), get, B(name).Get(), sel);
     }
     LONG Count(const wchar_t* name) {
-        LONG count = -1;
-        EXPECT_EQ(params->GetCount(B(name).Get(), &count), S_OK);
-        return count;
+        return ReadValue<LONG>(params.Get(), &P::GetCount, B(name).Get());
     }
 
     ComPtr<IMediaParams> params = Create<IMediaParams>(CLSID_MediaParams);
@@ -36,23 +37,20 @@ TEST_F(MediaParamsTest, SelectorsAppendReplaceAndRead) {
     EXPECT_EQ(params->SetLong(B(L"Fresh").Get(), 1, 99), E_INVALIDARG);
     EXPECT_EQ(Count(L"List"), 3);
     EXPECT_EQ(Count(L"Fresh"), 0);
-    EXPECT_EQ(Long(L"List", 0), 20);
-    EXPECT_EQ(Long(L"List", 1), 21);
-    EXPECT_EQ(Long(L"List", 2), 12);
-    EXPECT_EQ(Long(L"List", -1), 20);  // -1 reads element 0 of several
+    const LONG expected[] = {20, 21, 12};
+    for (LONG sel = 0; sel < 3; ++sel) EXPECT_EQ(Value(&P::GetLong, L"List", sel), expected[sel]);
+    EXPECT_EQ(Value(&P::GetLong, L"List", -1), 20);  // -1 reads element 0 of several
 
-    // A value stored with 0 reads back with -1 and replaces, never appends, when set again.
+    // A value stored with 0 reads back with -1 and is replaced, never appended, when set again.
     EXPECT_EQ(params->SetLong(B(L"Single").Get(), 0, 1), S_OK);
     EXPECT_EQ(params->SetLong(B(L"Single").Get(), 0, 2), S_OK);
     EXPECT_EQ(Count(L"Single"), 1);
-    EXPECT_EQ(Long(L"Single", -1), 2);
+    EXPECT_EQ(Value(&P::GetLong, L"Single", -1), 2);
 
-    // Names keep their first-set order.
-    BSTR name = nullptr;
-    ASSERT_EQ(params->GetNameAt(1, &name), S_OK);
-    EXPECT_STREQ(name, L"Single");
-    SysFreeString(name);
-    EXPECT_EQ(params->GetNameAt(2, &name), E_INVALIDARG);
+    Bstr name;  // names keep their first-set order
+    ASSERT_EQ(params->GetNameAt(1, name.Put()), S_OK);
+    EXPECT_EQ(name.View(), L"Single");
+    EXPECT_EQ(params->GetNameAt(2, name.Put()), E_INVALIDARG);
 }
 
 TEST_F(MediaParamsTest, FailedReadsLeaveTheOutValueAndDefaultsAnswerS_OK) {
@@ -92,26 +90,16 @@ TEST_F(MediaParamsTest, NumbersConvertBetweenBoolLongAndUInt64) {
     ASSERT_EQ(params->SetLong(B(L"Negative").Get(), 0, -2), S_OK);
     ASSERT_EQ(params->SetUInt64(B(L"Big").Get(), 0, 0x100000000ull), S_OK);
     ASSERT_EQ(params->SetBool(B(L"Flag").Get(), 0, 1), S_OK);  // 1 is stored as VARIANT_TRUE
-    ULONGLONG wide = 0;
-    EXPECT_EQ(params->GetUInt64(B(L"Operation").Get(), -1, &wide), S_OK);
-    EXPECT_EQ(wide, 1001u);
-    EXPECT_EQ(params->GetUInt64(B(L"Negative").Get(), -1, &wide), S_OK);
-    EXPECT_EQ(static_cast<std::uint32_t>(wide), 0xFFFFFFFEu);
+    EXPECT_EQ(Value(&P::GetUInt64, L"Operation"), 1001u);
+    EXPECT_EQ(static_cast<std::uint32_t>(Value(&P::GetUInt64, L"Negative")), 0xFFFFFFFEu);
+    EXPECT_EQ(Value(&P::GetLong, L"Flag"), 1);
+    EXPECT_EQ(Value(&P::GetBool, L"Flag"), VARIANT_TRUE);
+    EXPECT_EQ(Value(&P::GetBool, L"Operation"), VARIANT_TRUE);
+    EXPECT_EQ(Value(&P::GetDouble, L"Negative"), -2.0);
+    EXPECT_EQ(Value(&P::GetDouble, L"Big"), 4294967296.0);
     LONG value = 7;
     EXPECT_EQ(params->GetLong(B(L"Big").Get(), -1, &value), DISP_E_OVERFLOW);
     EXPECT_EQ(value, 7);
-    EXPECT_EQ(params->GetLong(B(L"Flag").Get(), -1, &value), S_OK);
-    EXPECT_EQ(value, 1);
-    VARIANT_BOOL flag = 0;
-    EXPECT_EQ(params->GetBool(B(L"Flag").Get(), -1, &flag), S_OK);
-    EXPECT_EQ(flag, VARIANT_TRUE);
-    EXPECT_EQ(params->GetBool(B(L"Operation").Get(), -1, &flag), S_OK);
-    EXPECT_EQ(flag, VARIANT_TRUE);
-    double real = 0;
-    EXPECT_EQ(params->GetDouble(B(L"Negative").Get(), -1, &real), S_OK);
-    EXPECT_EQ(real, -2.0);
-    EXPECT_EQ(params->GetDouble(B(L"Big").Get(), -1, &real), S_OK);
-    EXPECT_EQ(real, 4294967296.0);
 }
 
 TEST_F(MediaParamsTest, ObjectFlagsShareOrCopy) {
@@ -127,11 +115,8 @@ TEST_F(MediaParamsTest, ObjectFlagsShareOrCopy) {
     ASSERT_EQ(params->GetParams(B(L"Shared").Get(), 0, 0, fresh.Put()), S_OK);
     EXPECT_EQ(shared.Get(), inner.Get());
     EXPECT_NE(fresh.Get(), inner.Get());
-    LONG value = 0;
-    EXPECT_EQ(copied->GetLong(list.Get(), 0, &value), S_OK);
-    EXPECT_EQ(value, 1);
-    EXPECT_EQ(fresh->GetLong(list.Get(), 0, &value), S_OK);
-    EXPECT_EQ(value, 2);
+    EXPECT_EQ(Value(&P::GetLong, L"List", 0, copied.Get()), 1);
+    EXPECT_EQ(Value(&P::GetLong, L"List", 0, fresh.Get()), 2);
 
     // An object element answers every getter its QueryInterface answers.
     ComPtr<IUnknown> identity;
@@ -147,18 +132,14 @@ TEST_F(MediaParamsTest, DuplicateIsDeepAndMergeReplacesNames) {
     ASSERT_EQ(params->SetLong(list.Get(), -1, 1), S_OK);
     ASSERT_EQ(params->SetLong(list.Get(), -1, 2), S_OK);
 
-    ComPtr<IMediaParams> copy;
+    ComPtr<IMediaParams> copy, copiedInner;
     ASSERT_EQ(params->Duplicate(2, copy.Put()), S_OK);
     ASSERT_EQ(inner->SetLong(list.Get(), 0, 5), S_OK);
     ASSERT_EQ(params->SetLong(list.Get(), 0, 5), S_OK);
-    ComPtr<IMediaParams> copiedInner;
     ASSERT_EQ(copy->GetParams(B(L"Inner").Get(), 0, 1, copiedInner.Put()), S_OK);
     EXPECT_NE(copiedInner.Get(), inner.Get());
-    LONG value = 0;
-    EXPECT_EQ(copiedInner->GetLong(list.Get(), 0, &value), S_OK);
-    EXPECT_EQ(value, 1);
-    EXPECT_EQ(copy->GetLong(list.Get(), 0, &value), S_OK);
-    EXPECT_EQ(value, 1);
+    EXPECT_EQ(Value(&P::GetLong, L"List", 0, copiedInner.Get()), 1);
+    EXPECT_EQ(Value(&P::GetLong, L"List", 0, copy.Get()), 1);
 
     // Merge: the source's "List" (one element) replaces ours (two); other names stay.
     auto source = Create<IMediaParams>(CLSID_MediaParams);
@@ -166,7 +147,7 @@ TEST_F(MediaParamsTest, DuplicateIsDeepAndMergeReplacesNames) {
     ASSERT_EQ(source->SetString(B(L"Added").Get(), 0, B(L"x").Get()), S_OK);
     ASSERT_EQ(params->Merge(0x101, source.Get()), S_OK);
     EXPECT_EQ(Count(L"List"), 1);
-    EXPECT_EQ(Long(L"List", -1), 9);
+    EXPECT_EQ(Value(&P::GetLong, L"List"), 9);
     EXPECT_EQ(Count(L"Inner"), 1);
     EXPECT_EQ(Count(L"Added"), 1);
     EXPECT_EQ(params->Merge(0x101, params.Get()), S_OK);  // with itself: no change, no deadlock

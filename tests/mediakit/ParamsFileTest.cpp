@@ -132,54 +132,39 @@ TEST_F(ParamsFileTest, RoundTripKeepsEveryTypeAndStreamBytes) {
     auto loaded = Create<IMediaParams>(CLSID_MediaParams);
     ASSERT_EQ(loaded->SetLong(B(L"Stale").Get(), 0, 1), S_OK);  // replaced by the load
     ASSERT_EQ(loaded->LoadFromFile(path.Get()), S_OK);
+    IMediaParams* l = loaded.Get();
+    using P = IMediaParams;
     const wchar_t* names[] = {L"Bool",  L"Long",        L"UInt64", L"Double",
                               L"Empty", L"FLVSettings", L"Stream"};
-    LONG count = 0;
-    ASSERT_EQ(loaded->GetNameCount(&count), S_OK);
-    ASSERT_EQ(count, 7);
-    for (LONG i = 0; i < count; ++i) {
-        Bstr name;
-        ASSERT_EQ(loaded->GetNameAt(i, name.Put()), S_OK);
-        EXPECT_EQ(name.View(), names[i]);
-    }
-    VARIANT_BOOL flag = 0;
-    EXPECT_EQ(loaded->GetBool(B(L"Bool").Get(), 1, &flag), S_OK);
-    EXPECT_EQ(flag, VARIANT_FALSE);
-    EXPECT_EQ(loaded->GetCount(B(L"Long").Get(), &count), S_OK);
-    EXPECT_EQ(count, 1);
-    LONG number = 0;
-    EXPECT_EQ(loaded->GetLong(B(L"Long").Get(), 0, &number), S_OK);
-    EXPECT_EQ(number, -123456);
-    ULONGLONG wide = 0;
-    EXPECT_EQ(loaded->GetUInt64(B(L"UInt64").Get(), 0, &wide), S_OK);
-    EXPECT_EQ(wide, 0xFEDCBA9876543210ull);
-    double real = 1;
-    EXPECT_EQ(loaded->GetDouble(B(L"Double").Get(), 0, &real), S_OK);
-    EXPECT_TRUE(real == 0.0 && std::signbit(real));
-    EXPECT_EQ(loaded->GetDouble(B(L"Double").Get(), 1, &real), S_OK);
-    EXPECT_EQ(real, 29.97);
-    Bstr text;
-    EXPECT_EQ(loaded->GetString(B(L"Empty").Get(), 0, text.Put()), S_OK);
-    EXPECT_EQ(text.View(), L"");
+    ASSERT_EQ(ReadValue<LONG>(l, &P::GetNameCount), 7);
+    for (LONG i = 0; i < 7; ++i) EXPECT_EQ(ReadValue<Bstr>(l, &P::GetNameAt, i).View(), names[i]);
+    EXPECT_EQ(ReadValue<VARIANT_BOOL>(l, &P::GetBool, B(L"Bool").Get(), 1), VARIANT_FALSE);
+    EXPECT_EQ(ReadValue<LONG>(l, &P::GetCount, B(L"Long").Get()), 1);
+    EXPECT_EQ(ReadValue<LONG>(l, &P::GetLong, B(L"Long").Get(), 0), -123456);
+    EXPECT_EQ(ReadValue<ULONGLONG>(l, &P::GetUInt64, B(L"UInt64").Get(), 0), 0xFEDCBA9876543210ull);
+    EXPECT_TRUE(std::signbit(ReadValue<double>(l, &P::GetDouble, B(L"Double").Get(), 0)));
+    EXPECT_EQ(ReadValue<double>(l, &P::GetDouble, B(L"Double").Get(), 1), 29.97);
+    EXPECT_EQ(ReadValue<Bstr>(l, &P::GetString, B(L"Empty").Get(), 0).View(), L"");
     ComPtr<IStream> stream;
-    ASSERT_EQ(loaded->GetStream(B(L"Stream").Get(), 0, 1, stream.Put()), S_OK);
+    ASSERT_EQ(l->GetStream(B(L"Stream").Get(), 0, 1, stream.Put()), S_OK);
     EXPECT_EQ(ContentOf(stream.Get()), std::string("a\0b", 3));
     ComPtr<IMediaParams> nested;
-    ASSERT_EQ(loaded->GetParams(B(L"FLVSettings").Get(), 0, 1, nested.Put()), S_OK);
-    EXPECT_EQ(nested->GetString(B(L"Hash").Get(), 0, text.Put()), S_OK);
-    EXPECT_EQ(text.View(), L"Über-clip ✓");
+    ASSERT_EQ(l->GetParams(B(L"FLVSettings").Get(), 0, 1, nested.Put()), S_OK);
+    EXPECT_EQ(ReadValue<Bstr>(nested.Get(), &P::GetString, B(L"Hash").Get(), 0).View(),
+              L"Über-clip ✓");
     ASSERT_EQ(nested->GetStream(B(L"FileVideoIndexes").Get(), 0, 1, stream.Put()), S_OK);
     EXPECT_EQ(ContentOf(stream.Get()), "inner");
 
-    // The stream form is the same bytes as the file.
+    // The stream form is the same as the file's.
     ComPtr<IStream> saved;
     ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, saved.Put()), S_OK);
-    ASSERT_EQ(loaded->SaveToStream(saved.Get()), S_OK);
-    ASSERT_EQ(saved->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(l->SaveToStream(saved.Get()), S_OK);
     auto fromStream = Create<IMediaParams>(CLSID_MediaParams);
+    EXPECT_EQ(fromStream->LoadFromStream(saved.Get()),
+              HRESULT_FROM_WIN32(ERROR_INVALID_DATA));  // read at its end: nothing there
+    ASSERT_EQ(saved->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr), S_OK);
     EXPECT_EQ(fromStream->LoadFromStream(saved.Get()), S_OK);
-    EXPECT_EQ(fromStream->GetLong(B(L"Long").Get(), 0, &number), S_OK);
-    EXPECT_EQ(number, -123456);
+    EXPECT_EQ(ReadValue<LONG>(fromStream.Get(), &P::GetLong, B(L"Long").Get(), 0), -123456);
     ASSERT_EQ(params->Clear(), S_OK);  // drops the inner container held as an object
 }
 
