@@ -1,0 +1,642 @@
+#include "streams/VideoStream.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "flv/Header.h"
+#include "flv/TemplateData.h"
+#include "flv/VideoData.h"
+#include "platform/Bstr.h"
+#include "platform/Com.h"
+#include "platform/Variant.h"
+#include "source/Cache.h"
+
+namespace {
+constexpr LONG kStreamTypeVideo = 1;
+constexpr LONG kContainerTypeFlv = 141;
+constexpr ULONGLONG kCapabilitiesOpen = 0x1000D;
+constexpr ULONGLONG kCapabilitiesOther = 0x1000F;
+constexpr LONG kStatusOpen = 1;
+constexpr std::uint32_t kFlvVideoTagType = 9;
+
+// A frame longer than this is cut into one frame duration and a copy carrying the rest.
+constexpr double kLongFrame = 500.0;
+// A seek less than this far past the current time may step back through the recent frames.
+constexpr double kStepBackWindow = 200.0;
+// Skip: a covering frame keeps at least this much after the target, else the next one is used.
+constexpr double kMinimumRemainder = 1.0;
+constexpr double kTimeEpsilon = 1e-8;
+
+// The host codec code for an FLV CodecID; 0 for ids that have none (no SetCodec call).
+LONG HostCodecFor(std::uint32_t codecId) {
+    switch (codecId) {
+        case CFLV_VideoData::kSorensonH263:
+            return kVideoCodecSorenson;
+        case CFLV_VideoData::kScreenVideo:
+        case CFLV_VideoData::kScreenVideo2:
+            return kVideoCodecScreen;
+        case CFLV_VideoData::kVp6:
+            return kVideoCodecVp6;
+        case CFLV_VideoData::kVp6Alpha:
+            return kVideoCodecVp6Alpha;
+        case CFLV_VideoData::kAvc:
+            return kVideoCodecH264;
+        default:
+            return 0;
+    }
+}
+
+bool NeedsExtraData(std::uint32_t codecId) {
+    return codecId == CFLV_VideoData::kVp6 || codecId == CFLV_VideoData::kVp6Alpha ||
+           codecId == CFLV_VideoData::kAvc;
+}
+
+// A value clamped into LONG (bit rates from metadata can be anything).
+LONG ClampToLong(double value) {
+    if (!(value > 0.0)) return 0;
+    if (value >= static_cast<double>(std::numeric_limits<LONG>::max())) {
+        return std::numeric_limits<LONG>::max();
+    }
+    return static_cast<LONG>(value);
+}
+
+// Runs `body` and turns an allocation failure into E_OUTOFMEMORY at the interface edge.
+template <class Body>
+HRESULT Guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+}  // namespace
+
+CFlashVideoStream5::~CFlashVideoStream5() {
+    Close();
+    frames_.ClearAll();
+}
+
+HRESULT CFlashVideoStream5::FinalConstruct() {
+    if (FAILED(::CreateInstance(CLSID_VideoFormat, format_)) ||
+        FAILED(::CreateInstance(CLSID_VideoDecoder, decoder_))) {
+        return RaiseError(ZEV_E_MEMORY);
+    }
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// IMediaStream
+// ---------------------------------------------------------------------------------------------
+
+HRESULT CFlashVideoStream5::SendCommandEx(ULONGLONG command, IUnknown* parameters,
+                                          IUnknown** outInfo) {
+    CriticalSectionLock guard(lock_);
+    if (outInfo != nullptr) *outInfo = nullptr;
+    return Guarded([&]() -> HRESULT {
+        ComPtr<IMediaParams> params;
+        if (parameters != nullptr) (void)QueryTo(parameters, params);
+        if (command == 0 && params) {
+            ULONGLONG operation = 0;
+            if (SUCCEEDED(params->GetUInt64(Bstr(L"Operation").Get(), -1, &operation))) {
+                command = operation;
+            }
+        }
+        switch (static_cast<std::uint32_t>(command)) {
+            case kCommandOpen:
+                return Open(params.Get());
+            case kCommandClose:
+                Close();
+                return S_OK;
+            case kCommandRefresh:
+                return Refresh(params.Get());
+            case kCommandInfo:
+                return Info(outInfo);
+            case kCommandColorSpace:
+                return SetColorSpace(params.Get());
+            case kCommandFormat:
+                return CopyFormat(outInfo);
+            default:
+                // 14, 15, 1002, 16 and every unknown code: nothing to do.
+                return S_OK;
+        }
+    });
+}
+
+HRESULT CFlashVideoStream5::get_Status(LONG* status) {
+    CriticalSectionLock guard(lock_);
+    if (status == nullptr) return E_POINTER;
+    *status = status_;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::get_StreamType(LONG* type) {
+    CriticalSectionLock guard(lock_);
+    if (type == nullptr) return E_POINTER;
+    *type = kStreamTypeVideo;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::get_Capabilities(LONG, ULONGLONG* capabilities) {
+    CriticalSectionLock guard(lock_);
+    if (capabilities == nullptr) return E_POINTER;
+    *capabilities = status_ == kStatusOpen ? kCapabilitiesOpen : kCapabilitiesOther;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::get_Duration(double* duration) {
+    CriticalSectionLock guard(lock_);
+    if (duration == nullptr) return E_POINTER;
+    *duration = manager_ ? manager_->facts.videoDuration : 0.0;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::get_Time(double* time) {
+    CriticalSectionLock guard(lock_);
+    if (time == nullptr) return E_POINTER;
+    *time = manager_ ? currentTime_ : 0.0;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::Seek(LONG flags, double time) {
+    CriticalSectionLock guard(lock_);
+    return Guarded([&]() -> HRESULT {
+        SeekTo(flags, time);
+        return S_OK;
+    });
+}
+
+HRESULT CFlashVideoStream5::Skip(LONG flags, double duration) {
+    CriticalSectionLock guard(lock_);
+    return Guarded([&]() -> HRESULT {
+        SkipBy(flags, duration);
+        return S_OK;
+    });
+}
+
+HRESULT CFlashVideoStream5::Read(LONG, double, IUnknown** data) {
+    CriticalSectionLock guard(lock_);
+    if (data == nullptr) return E_POINTER;
+    *data = nullptr;
+    return Guarded([&]() -> HRESULT {
+        ComPtr<IMediaPacket> frame;
+        ReadFrame(frame);
+        *data = frame.Detach();
+        return S_OK;
+    });
+}
+
+HRESULT CFlashVideoStream5::Write(LONG, IUnknown*) {
+    CriticalSectionLock guard(lock_);
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::Reset(LONG flags) {
+    CriticalSectionLock guard(lock_);
+    if (!HasVideo()) return S_OK;
+    frames_.ClearAll();
+    (void)decoder_->Reset(flags);
+    currentTime_ = -1.0;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::SetParam(BSTR, VARIANT) {
+    CriticalSectionLock guard(lock_);
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::GetParam(BSTR, VARIANT*) {
+    CriticalSectionLock guard(lock_);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+// ---------------------------------------------------------------------------------------------
+
+HRESULT CFlashVideoStream5::Open(IMediaParams* parameters) {
+    repositionPending_ = true;
+    endOfInput_ = false;
+    if (input_) Close();
+
+    if (parameters == nullptr) return RaiseError(ZEV_E_INVALIDARG);
+    LONG mode = -1;
+    if (FAILED(parameters->GetLongDef(Bstr(L"OperationMode").Get(), -1, -1, &mode)) || mode != 1) {
+        return RaiseError(ZEV_E_INVALIDARG);
+    }
+    Bstr fileName;
+    if (FAILED(parameters->GetString(Bstr(L"FileName").Get(), -1, fileName.Put()))) {
+        return RaiseError(ZEV_E_INVALIDARG);
+    }
+
+    auto input = std::make_unique<CInputStream>();
+    input->Open(fileName.View());
+    // A file that cannot be opened is an error, not an open stream with nothing behind it.
+    if (!input->IsOpen()) return RaiseError(ZEV_E_FILEACCESS);
+    input_ = std::move(input);
+    nextRecord_ = 0;
+
+    CFLV_Header header;
+    std::uint32_t previousTagSize = 0;
+    const bool headerRead = header.Read(*input_);
+    if (headerRead) (void)input_->ReadValue(previousTagSize, FieldType::UI32);
+    if (header.HasFlvSignature()) {
+        BuildIndex(parameters);
+        if (HasVideo()) {
+            frameRate_ = CFLV_Manager::UsableFrameRate(manager_->facts.frameRate);
+            ConfigureFormat();
+            Probe();
+            Rewind();
+        }
+    }
+    status_ = kStatusOpen;
+    return S_OK;
+}
+
+void CFlashVideoStream5::BuildIndex(IMediaParams* parameters) {
+    ComPtr<IMediaParams> settings;
+    (void)parameters->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
+    if (!manager_) manager_ = std::make_unique<CFLV_Manager>();
+    if (settings) {
+        manager_->BuildIndex(settings.Get(), *input_);
+        return;
+    }
+
+    CacheHandle cache;
+    ComPtr<IMediaParams> loaded;
+    Bstr hash;
+    if (SUCCEEDED(parameters->GetString(Bstr(L"FileHash").Get(), -1, hash.Put())) && hash) {
+        // An unusable hash prepares nothing: the cache is then neither read nor written.
+        (void)PrepareCache(cache, hash.Get(), kCacheKey, kCacheVersion, kCacheKindVideo);
+        if (!LoadCache(cache, loaded)) loaded = nullptr;
+    }
+    manager_->BuildIndex(loaded.Get(), *input_);
+    if (!loaded && manager_->facts.hasVideo && !cache.Path().empty()) {
+        ComPtr<IMediaParams> fresh;
+        if (SUCCEEDED(::CreateInstance(CLSID_MediaParams, fresh)) &&
+            SaveVideoInfo(manager_.get(), fresh.Get())) {
+            (void)SaveCache(cache, fresh.Get());
+        }
+    }
+}
+
+void CFlashVideoStream5::ConfigureFormat() {
+    const StreamFacts& facts = manager_->facts;
+    (void)format_->SetFlags(0);
+    auto codecId = static_cast<std::uint32_t>(facts.videoCodec);
+    if (codecId == CFLV_VideoData::kDefaultCodec) {
+        // A description without a usable codec: Sorenson H.263 unless the first video tag
+        // names another codec.
+        (void)format_->SetCodec(kVideoCodecSorenson);
+        codecId = CodecOfFirstVideoTag();
+    }
+    if (const LONG hostCodec = HostCodecFor(codecId); hostCodec != 0) {
+        (void)format_->SetCodec(hostCodec);
+    }
+    (void)format_->SetBitRate(ClampToLong(facts.videoDataRate * 1000.0));
+    (void)format_->SetWidth(facts.width);
+    (void)format_->SetHeight(facts.height);
+    (void)format_->SetFrameRate(facts.frameRate);
+    (void)format_->SetDisplayWidth(facts.width);
+    (void)format_->SetDisplayHeight(facts.height);
+    (void)format_->SetFieldOrder(0);
+    (void)format_->SetRotation(0);
+    ConfigureDecoder(codecId);
+}
+
+std::uint32_t CFlashVideoStream5::CodecOfFirstVideoTag() {
+    for (const IndexEntry& entry : manager_->videoIndex) {
+        if (!input_->SeekTo(entry.position)) continue;
+        CFLV_TemplateData tag;
+        if (!tag.Read(*input_) || tag.GetTagType() != kFlvVideoTagType) continue;
+        const CFLV_VideoData* body = tag.VideoBody();
+        return body ? body->CodecId() : CFLV_VideoData::kDefaultCodec;
+    }
+    return CFLV_VideoData::kDefaultCodec;
+}
+
+void CFlashVideoStream5::ConfigureDecoder(std::uint32_t codecId) {
+    (void)decoder_->Command(kProcessorConfigure, format_.Get(), nullptr);
+    Variant colorSpace;
+    colorSpace.Get()->vt = VT_I4;
+    colorSpace.Get()->lVal = colorSpace_;
+    (void)decoder_->SetParam(Bstr(L"DecodeColorSpace").Get(), colorSpace.Get());
+    // The codec the format was set to decides, so that a description naming no codec still
+    // hands an H.264 or VP6 track its configuration bytes.
+    if (NeedsExtraData(codecId)) {
+        const CExtraData* extra = manager_->videoExtra.get();
+        if (extra != nullptr && !extra->Empty() &&
+            extra->Length() <= static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())) {
+            (void)decoder_->SetExtraData(extra->Data(), static_cast<LONG>(extra->Length()));
+        } else {
+            (void)decoder_->SetExtraData(nullptr, 0);
+        }
+    }
+    (void)decoder_->Command(kProcessorStart, nullptr, nullptr);
+}
+
+void CFlashVideoStream5::Probe() {
+    ComPtr<IMediaPacket> frame;
+    ReadFrame(frame);
+    if (!frame) return;
+    ComPtr<IUnknown> formatObject;
+    ComPtr<IVideoFormat> decoded;
+    if (FAILED(frame->GetFormat(formatObject.Put())) || FAILED(formatObject.As(decoded))) return;
+    LONG width = 0, height = 0, displayWidth = 0, displayHeight = 0;
+    (void)decoded->GetWidth(&width);
+    (void)decoded->GetHeight(&height);
+    (void)decoded->GetDisplayWidth(&displayWidth);
+    (void)decoded->GetDisplayHeight(&displayHeight);
+    manager_->facts.width = width;
+    manager_->facts.height = height;
+    (void)format_->SetWidth(width);
+    (void)format_->SetHeight(height);
+    (void)format_->SetDisplayWidth(displayWidth);
+    (void)format_->SetDisplayHeight(displayHeight);
+}
+
+void CFlashVideoStream5::Rewind() {
+    frames_.ClearAll();
+    (void)decoder_->Reset(0);
+    nextRecord_ = 0;
+    currentTime_ = 0.0;
+    endOfInput_ = false;
+    discontinuityPending_ = false;
+}
+
+void CFlashVideoStream5::Close() noexcept {
+    if (decoder_) (void)decoder_->Command(kProcessorStop, nullptr, nullptr);
+    input_.reset();
+    frameRate_ = 0.0;
+    manager_.reset();
+    frames_.ClearAll();
+    status_ = 0;
+}
+
+HRESULT CFlashVideoStream5::Refresh(IMediaParams* parameters) {
+    if (!input_ || !manager_) return RaiseError(ZEV_E_INVALIDOPERATION);
+    if (!input_->RefreshSize()) return RaiseError(ZEV_E_FILEACCESS);
+    ComPtr<IMediaParams> settings;
+    if (parameters != nullptr) {
+        (void)parameters->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
+    }
+    manager_->RefreshIndex(settings.Get(), *input_);
+    // Records beyond those already fed mean the input has not ended after all.
+    if (nextRecord_ < manager_->videoIndex.size()) endOfInput_ = false;
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::Info(IUnknown** outInfo) {
+    ComPtr<IMediaParams> info;
+    if (FAILED(::CreateInstance(CLSID_MediaParams, info))) {
+        return RaiseError(ZEV_E_MEMORY);
+    }
+    auto setLong = [&](const wchar_t* name, LONG value) {
+        (void)info->SetLong(Bstr(name).Get(), 0, value);
+    };
+    auto setBool = [&](const wchar_t* name, bool value) {
+        (void)info->SetBool(Bstr(name).Get(), 0, value ? VARIANT_TRUE : VARIANT_FALSE);
+    };
+    setLong(L"Status", status_);
+    setLong(L"StreamType", kStreamTypeVideo);
+    setLong(L"ContainerType", kContainerTypeFlv);
+    setBool(L"IsSeekable", true);
+    setBool(L"HasTransparent", false);
+    setBool(L"ReadCompressed", false);
+    setLong(L"ReadColorSpace", colorSpace_);
+    setBool(L"WriteEmulate", false);
+    if (outInfo != nullptr) {
+        ComPtr<IUnknown> unknown;
+        (void)info.As(unknown);
+        *outInfo = unknown.Detach();
+    }
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::SetColorSpace(IMediaParams* parameters) {
+    if (parameters == nullptr) return RaiseError(ZEV_E_INVALIDARG);
+    LONG value = colorSpace_;
+    if (SUCCEEDED(parameters->GetLong(Bstr(L"ReadColorSpace").Get(), -1, &value))) {
+        colorSpace_ = value;
+    }
+    return S_OK;
+}
+
+HRESULT CFlashVideoStream5::CopyFormat(IUnknown** outInfo) {
+    if (!HasVideo()) return S_OK;
+    ComPtr<IUnknown> copy;
+    if (FAILED(format_->Duplicate(copy.Put())) || !copy) {
+        return RaiseError(ZEV_E_MEMORY);
+    }
+    if (outInfo != nullptr) *outInfo = copy.Detach();
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timeline
+// ---------------------------------------------------------------------------------------------
+
+double CFlashVideoStream5::FrameDuration() const noexcept {
+    return 1000.0 / CFLV_Manager::UsableFrameRate(frameRate_);
+}
+
+bool CFlashVideoStream5::FillReady() {
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    for (;;) {
+        if (nextRecord_ < index.size()) {
+            const IndexEntry entry = index[nextRecord_];
+            ++nextRecord_;
+            FeedRecord(entry);
+        } else {
+            (void)decoder_->Write(kWriteEndOfInput, nullptr);
+            endOfInput_ = true;
+        }
+        ComPtr<IUnknown> output;
+        ComPtr<IMediaPacket> frame;
+        if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output &&
+            SUCCEEDED(output.As(frame))) {
+            std::int64_t time = 0;
+            if (frames_.TakePendingTime(time)) StampPacket(frame.Get(), static_cast<double>(time));
+            (void)frame->SetDuration(FrameDuration());
+            frames_.Ready().push_back(std::move(frame));
+            return true;
+        }
+        if (endOfInput_) return false;
+    }
+}
+
+void CFlashVideoStream5::FeedRecord(const IndexEntry& entry) {
+    if (!input_->SeekTo(entry.position)) return;
+    CFLV_TemplateData tag;
+    if (!tag.Read(*input_) || tag.GetTagType() != kFlvVideoTagType) return;
+    CFLV_VideoData* body = tag.VideoBody();
+    if (body == nullptr || body->Payload() == nullptr) return;
+    ComPtr<IMediaPacket> payload = body->TakePayload();
+    (void)payload->SetFormat(format_.Get());
+    StampPacket(payload.Get(), static_cast<double>(tag.Timestamp()));
+    // The index entry's time is the frame's presentation time (tag time plus composition
+    // time). Decoded frames come out in presentation order, so the smallest pending time is
+    // always the next decoded frame's own; tag times alone would be decode times, which run
+    // ahead of the index (and of Seek) on tracks with reordered frames.
+    const std::uint64_t time = std::min<std::uint64_t>(
+        entry.time, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+    frames_.AddPendingTime(static_cast<std::int64_t>(time));
+    (void)decoder_->Write(kWriteData, payload.Get());
+}
+
+void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result) {
+    result = nullptr;
+    if (!input_ || !HasVideo()) return;
+    const double duration = VideoDuration();
+    if (currentTime_ >= duration) return;
+    auto& ready = frames_.Ready();
+    while (ready.size() < 2) {
+        if (!FillReady() && endOfInput_) break;
+    }
+    if (ready.empty()) return;
+
+    ComPtr<IMediaPacket> frame = std::move(ready.front());
+    ready.pop_front();
+    const double next = ready.empty() ? duration : PacketTime(ready.front().Get());
+    double length = std::min(next - currentTime_, duration - currentTime_);
+    if (length > kLongFrame) {
+        const double frameDuration = FrameDuration();
+        if (ComPtr<IMediaPacket> rest = DuplicatePacket(frame.Get())) {
+            StampPacket(rest.Get(), currentTime_ + frameDuration);
+            (void)rest->SetDuration(length - frameDuration);
+            ready.push_front(std::move(rest));
+            length = frameDuration;
+        }
+    }
+    (void)frame->SetTime(currentTime_);
+    (void)frame->SetDuration(length);
+    currentTime_ += length;
+    if (discontinuityPending_) {
+        (void)frame->SetDiscontinuity(VARIANT_TRUE);
+        discontinuityPending_ = false;
+    }
+    frames_.Remember(frame.Get());
+    result = std::move(frame);
+}
+
+void CFlashVideoStream5::ReadAndPutBack() {
+    ComPtr<IMediaPacket> frame;
+    ReadFrame(frame);
+    if (frame) frames_.Ready().push_front(std::move(frame));
+}
+
+std::size_t CFlashVideoStream5::KeyRecordFor(double time) const {
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    std::size_t key = 0;
+    for (std::size_t i = 0; i < index.size() && static_cast<double>(index[i].time) <= time; ++i) {
+        if (index[i].frameType == CFLV_VideoData::kKeyFrame) key = i;
+    }
+    return key;
+}
+
+void CFlashVideoStream5::SeekTo(LONG flags, double time) {
+    if (!input_ || !HasVideo()) return;
+    const double duration = VideoDuration();
+    const double target = std::isnan(time) ? 0.0 : std::clamp(time, 0.0, std::max(duration, 0.0));
+    if (!repositionPending_ && target == currentTime_) return;
+    repositionPending_ = false;
+
+    auto& recent = frames_.Recent();
+    if (!recent.empty() && PacketTime(recent.front().Get()) <= target &&
+        target < currentTime_ + kStepBackWindow) {
+        // A short step back: the recent frames are still at hand.
+        currentTime_ = PacketTime(recent.front().Get());
+        frames_.ReplayRecent();
+    } else {
+        frames_.ClearAll();
+        (void)decoder_->Reset(0);
+        endOfInput_ = false;
+        const std::vector<IndexEntry>& index = manager_->videoIndex;
+        nextRecord_ = KeyRecordFor(target);
+        currentTime_ = index.empty() ? 0.0 : static_cast<double>(index[nextRecord_].time);
+    }
+
+    const double delta = target - currentTime_;
+    if (delta > 0.0) {
+        SkipBy(flags, delta);
+    } else if (delta < 0.0) {
+        // The first record lies after the target: its frame is stretched back to the target.
+        auto& ready = frames_.Ready();
+        if (ready.empty()) ReadAndPutBack();
+        if (!ready.empty()) {
+            IMediaPacket* first = ready.front().Get();
+            StampPacket(first, target);
+            (void)first->SetDuration(PacketDuration(first) - delta);
+        }
+        currentTime_ = target;
+        frames_.Recent().clear();
+    }
+    discontinuityPending_ = true;
+}
+
+void CFlashVideoStream5::SkipBy(LONG flags, double duration) {
+    if (!input_) return;
+    if (!HasVideo()) {
+        discontinuityPending_ = true;
+        return;
+    }
+    double remaining = std::min(duration, std::max(0.0, VideoDuration() - currentTime_));
+    const double target = currentTime_ + remaining;
+    auto& ready = frames_.Ready();
+    auto& recent = frames_.Recent();
+    if (std::isnan(remaining) || remaining <= 0.0) {
+        discontinuityPending_ = true;
+        return;
+    }
+
+    // Drop whole frames until one covers the target.
+    bool covered = false;
+    double length = 0.0;
+    while (!covered) {
+        ReadAndPutBack();
+        if (ready.empty()) break;
+        const double start = PacketTime(ready.front().Get());
+        length = PacketDuration(ready.front().Get());
+        if (start + length > target + kTimeEpsilon) {
+            covered = true;
+            break;
+        }
+        remaining -= length;
+        ready.pop_front();
+        if (!(remaining > 0.0)) break;
+    }
+
+    if (covered && (flags & kFlagWholeFrame) != 0) {
+        // The covering frame is returned whole, from its start.
+        currentTime_ -= length;
+    } else if (covered) {
+        // Too little of the covering frame would remain: the next frame takes its place.
+        while (length - remaining < kMinimumRemainder) {
+            ComPtr<IMediaPacket> dropped = std::move(ready.front());
+            ready.pop_front();
+            ReadAndPutBack();
+            if (ready.empty()) {
+                ready.push_front(std::move(dropped));
+                break;
+            }
+            remaining -= length;
+            length = PacketDuration(ready.front().Get());
+        }
+        // The part before the target counts as shown with the newest recent frame.
+        if (remaining < 0.0) {
+            if (!recent.empty()) recent.pop_back();
+        } else if (remaining > kTimeEpsilon) {
+            if (!recent.empty()) (void)recent.back()->SetDuration(remaining);
+        } else {
+            remaining = 0.0;
+            if (!recent.empty()) recent.pop_back();
+        }
+        const double rest = length - remaining;
+        currentTime_ -= rest;
+        IMediaPacket* first = ready.front().Get();
+        StampPacket(first, currentTime_);
+        (void)first->SetDuration(rest);
+    }
+    discontinuityPending_ = true;
+}

@@ -1,0 +1,128 @@
+// CFlashVideoStream5: the video track of one FLV file as decoded frames (class
+// FlashVideoStream5, interfaces IMediaStream and IFlashVideoStream5).
+//
+// The object opens the file by name on its own (command 1001), keeps its own CFLV_Manager whose
+// video index it takes from the "FLVSettings" container the source object hands over, from the
+// index cache, or from a walk of the file, and decodes through a VideoDecoder of the host
+// framework. Read returns one frame per call, stamped with a start time and a duration in
+// milliseconds such that the frames tile the timeline from 0 to Duration; Seek and Skip
+// position it.
+//
+// Timeline. The decoder hands frames out in presentation order; each decoded frame takes the
+// smallest pending presentation time (the index entry's time: tag time plus composition time).
+// Read starts each frame at the current time and lets it last until the next ready frame's
+// time (or the end of the track). A frame longer than 500 ms is cut: it lasts one frame
+// duration, and a copy starting one frame duration later carries the rest.
+//
+// Locking: one recursive critical section per object, held for the whole run of every method.
+// Open, Seek and Skip call the object's own read and skip while holding it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "flv/Manager.h"
+#include "frame/ErrorSupport.h"
+#include "frame/Interfaces.h"
+#include "io/InputStream.h"
+#include "mediakit/MediaInterfaces.h"
+#include "platform/ComObject.h"
+#include "platform/ComPtr.h"
+#include "platform/CriticalSection.h"
+#include "streams/VideoFrames.h"
+
+class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
+                                 public IMediaStream,
+                                 public IFlashVideoStream5,
+                                 public CZEVErrorSupport<CFlashVideoStream5, IFlashVideoStream5> {
+  public:
+    COM_DELEGATING_IUNKNOWN
+
+    // Stream-object commands (low 32 bits of SendCommandEx's code).
+    static constexpr std::uint32_t kCommandOpen = 1001;
+    static constexpr std::uint32_t kCommandClose = 1004;
+    static constexpr std::uint32_t kCommandRefresh = 1006;
+    static constexpr std::uint32_t kCommandInfo = 101;
+    static constexpr std::uint32_t kCommandColorSpace = 100;
+    static constexpr std::uint32_t kCommandFormat = 17;
+
+    // Seek and Skip flag: a frame that covers the target is returned whole, from its start.
+    static constexpr LONG kFlagWholeFrame = 2;
+
+    explicit CFlashVideoStream5(ComObjectArgs args) : ComObject(args) {}
+    ~CFlashVideoStream5();
+
+    // Creates the VideoFormat and the VideoDecoder; "Memory error." when either cannot be had.
+    HRESULT FinalConstruct();
+    HRESULT InternalQueryInterface(REFIID riid, void** ppv) {
+        return QueryInterfaceTable<IMediaStream, IFlashVideoStream5>(this, riid, ppv);
+    }
+
+    // IMediaStream
+    HRESULT STDMETHODCALLTYPE SendCommandEx(ULONGLONG command, IUnknown* parameters,
+                                            IUnknown** outInfo) override;
+    HRESULT STDMETHODCALLTYPE get_Status(LONG* status) override;
+    HRESULT STDMETHODCALLTYPE get_StreamType(LONG* type) override;
+    HRESULT STDMETHODCALLTYPE get_Capabilities(LONG flags, ULONGLONG* capabilities) override;
+    HRESULT STDMETHODCALLTYPE get_Duration(double* duration) override;
+    HRESULT STDMETHODCALLTYPE get_Time(double* time) override;
+    HRESULT STDMETHODCALLTYPE Seek(LONG flags, double time) override;
+    HRESULT STDMETHODCALLTYPE Skip(LONG flags, double duration) override;
+    HRESULT STDMETHODCALLTYPE Read(LONG flags, double duration, IUnknown** data) override;
+    HRESULT STDMETHODCALLTYPE Write(LONG flags, IUnknown* data) override;
+    HRESULT STDMETHODCALLTYPE Reset(LONG flags) override;
+    HRESULT STDMETHODCALLTYPE SetParam(BSTR name, VARIANT value) override;
+    HRESULT STDMETHODCALLTYPE GetParam(BSTR name, VARIANT* value) override;
+
+  private:
+    // Commands.
+    HRESULT Open(IMediaParams* parameters);
+    void Close() noexcept;
+    HRESULT Refresh(IMediaParams* parameters);
+    HRESULT Info(IUnknown** outInfo);
+    HRESULT SetColorSpace(IMediaParams* parameters);
+    HRESULT CopyFormat(IUnknown** outInfo);
+
+    // Open steps: the index (from "FLVSettings", the cache or a walk), the format and decoder
+    // set up for the track, and the probe read that learns the decoded frame size.
+    void BuildIndex(IMediaParams* parameters);
+    void ConfigureFormat();
+    std::uint32_t CodecOfFirstVideoTag();
+    void ConfigureDecoder(std::uint32_t codecId);
+    void Probe();
+    // Back to the state before any frame was decoded: the first read returns the first frame.
+    void Rewind();
+
+    // The timeline (the lock is held).
+    bool HasVideo() const noexcept { return manager_ && manager_->facts.hasVideo; }
+    double VideoDuration() const noexcept { return manager_->facts.videoDuration; }
+    double FrameDuration() const noexcept;
+    // Feeds index records to the decoder until one decoded frame joins the ready list (true),
+    // or the input has ended and the decoder holds nothing more (false).
+    bool FillReady();
+    void FeedRecord(const IndexEntry& entry);
+    void ReadFrame(ComPtr<IMediaPacket>& frame);
+    void SeekTo(LONG flags, double time);
+    void SkipBy(LONG flags, double duration);
+    // Reads the next frame and puts it back at the front of the ready list, stamped.
+    void ReadAndPutBack();
+    // The index record a full seek to `time` starts decoding from: the last keyframe not after
+    // it among the records up to the first one after it (record 0 when there is none).
+    std::size_t KeyRecordFor(double time) const;
+
+    CriticalSection lock_;
+    LONG status_ = 0;
+    std::unique_ptr<CFLV_Manager> manager_;
+    std::unique_ptr<CInputStream> input_;
+    ComPtr<IVideoDecoder> decoder_;
+    ComPtr<IVideoFormat> format_;
+    bool discontinuityPending_ = false;
+    bool repositionPending_ = true;
+    bool endOfInput_ = false;
+    // The manager's frame rate, or 30 where it gives no usable frame duration; 0 when closed.
+    double frameRate_ = 0.0;
+    std::size_t nextRecord_ = 0;
+    LONG colorSpace_ = 0;
+    VideoFrames frames_;
+    double currentTime_ = 0.0;
+};
