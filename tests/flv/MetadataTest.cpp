@@ -15,13 +15,6 @@ using namespace std::string_literals;
 using namespace script_test;
 
 namespace {
-VARIANT R8(double number) {
-    VARIANT value;
-    value.vt = VT_R8;
-    value.dblVal = number;
-    return value;
-}
-
 // Applies one property to `facts`.
 void Apply(StreamFacts& facts, const wchar_t* name, const VARIANT& value) {
     CFLV_ScriptData body;

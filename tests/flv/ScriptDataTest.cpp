@@ -13,27 +13,6 @@ using namespace std::string_literals;
 using namespace script_test;
 
 namespace {
-VARIANT R8(double number) {
-    VARIANT value;
-    value.vt = VT_R8;
-    value.dblVal = number;
-    return value;
-}
-
-VARIANT I4(LONG number) {
-    VARIANT value;
-    value.vt = VT_I4;
-    value.lVal = number;
-    return value;
-}
-
-VARIANT Bool(VARIANT_BOOL flag) {
-    VARIANT value;
-    value.vt = VT_BOOL;
-    value.boolVal = flag;
-    return value;
-}
-
 // The 13-byte start of every "onMetaData" body: String marker, length 10, the name.
 const std::string kOnMetaData =
     "\x02\x00\x0A"s

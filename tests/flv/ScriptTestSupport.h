@@ -41,6 +41,28 @@ inline std::string Number(double value) {
     return std::string(1, '\0') + Double(value);
 }
 
+// Automation values of the three types the writer turns into AMF0.
+inline VARIANT R8(double number) {
+    VARIANT value;
+    value.vt = VT_R8;
+    value.dblVal = number;
+    return value;
+}
+
+inline VARIANT I4(LONG number) {
+    VARIANT value;
+    value.vt = VT_I4;
+    value.lVal = number;
+    return value;
+}
+
+inline VARIANT Bool(VARIANT_BOOL flag) {
+    VARIANT value;
+    value.vt = VT_BOOL;
+    value.boolVal = flag;
+    return value;
+}
+
 // Reads the body of the script tag that a real file has first (at offset 13) from `input`,
 // opened on the file; the cursor ends after the body.
 inline void ReadFirstScriptTag(CInputStream& input, CFLV_ScriptData& body) {
