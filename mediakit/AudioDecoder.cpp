@@ -15,7 +15,6 @@ namespace mediakit {
 
 namespace {
 
-constexpr LONG kStreamTypeAudio = 2;
 constexpr int kOutputBytesPerSample = 2;  // signed 16-bit
 constexpr int kMaxChannels = 8;
 constexpr int kMaxSampleRate = 768000;
@@ -63,18 +62,6 @@ HRESULT AudioDecoder::GetStatus(LONG* status) {
     return S_OK;
 }
 
-HRESULT AudioDecoder::GetStreamType(LONG* type) {
-    if (type == nullptr) return E_POINTER;
-    *type = kStreamTypeAudio;
-    return S_OK;
-}
-
-HRESULT AudioDecoder::GetCapabilities(LONG, ULONGLONG* capabilities) {
-    if (capabilities == nullptr) return E_POINTER;
-    *capabilities = 0;
-    return S_OK;
-}
-
 HRESULT AudioDecoder::GetDuration(double* ms) {
     if (ms == nullptr) return E_POINTER;
     CriticalSectionLock guard(lock_);
@@ -85,19 +72,6 @@ HRESULT AudioDecoder::GetDuration(double* ms) {
               ? static_cast<double>(pcm_.size() / frameBytes) * 1000.0 / outputRate_
               : 0.0;
     return S_OK;
-}
-
-HRESULT AudioDecoder::GetTime(double* ms) {
-    if (ms == nullptr) return E_POINTER;
-    *ms = 0.0;
-    return S_OK;
-}
-
-HRESULT AudioDecoder::Seek(LONG, double) {
-    return E_NOTIMPL;
-}
-HRESULT AudioDecoder::Skip(LONG, double) {
-    return E_NOTIMPL;
 }
 
 HRESULT AudioDecoder::Read(LONG, double, IUnknown** packet) {
@@ -337,20 +311,8 @@ HRESULT AudioDecoder::SendAndCollect(const AVPacket* packet) {
     int result = avcodec_send_packet(codec_.get(), packet);
     if (result == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
     // A refused packet (damaged data) is skipped; what the decoder holds is still collected.
-    int errorsInARow = 0;
-    for (;;) {
-        result = avcodec_receive_frame(codec_.get(), frame_.get());
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return S_OK;
-        if (result == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
-        if (result < 0) {
-            if (++errorsInARow >= kMaxDecodeErrorsInARow) return S_OK;
-            continue;
-        }
-        errorsInARow = 0;
-        const HRESULT hr = Convert(frame_.get());
-        av_frame_unref(frame_.get());
-        if (FAILED(hr)) return hr;
-    }
+    return ReceiveFrames(codec_.get(), frame_.get(),
+                         [&](const AVFrame* frame) { return Convert(frame); });
 }
 
 HRESULT AudioDecoder::EndInput() {

@@ -20,7 +20,7 @@
 
 namespace mediakit {
 
-class AudioDecoder final : public ComObject<AudioDecoder>, public IAudioDecoder {
+class AudioDecoder final : public ComObject<AudioDecoder>, public DecoderSlots<IAudioDecoder, 2> {
   public:
     COM_DELEGATING_IUNKNOWN
     explicit AudioDecoder(ComObjectArgs args) : ComObject(args) {}
@@ -34,12 +34,7 @@ class AudioDecoder final : public ComObject<AudioDecoder>, public IAudioDecoder 
     HRESULT STDMETHODCALLTYPE Command(ULONGLONG code, IUnknown* parameter,
                                       IUnknown** outInfo) override;
     HRESULT STDMETHODCALLTYPE GetStatus(LONG* status) override;
-    HRESULT STDMETHODCALLTYPE GetStreamType(LONG* type) override;
-    HRESULT STDMETHODCALLTYPE GetCapabilities(LONG flags, ULONGLONG* capabilities) override;
-    HRESULT STDMETHODCALLTYPE GetDuration(double* ms) override;
-    HRESULT STDMETHODCALLTYPE GetTime(double* ms) override;
-    HRESULT STDMETHODCALLTYPE Seek(LONG flags, double ms) override;
-    HRESULT STDMETHODCALLTYPE Skip(LONG flags, double ms) override;
+    HRESULT STDMETHODCALLTYPE GetDuration(double* ms) override;  // of the PCM held
     HRESULT STDMETHODCALLTYPE Read(LONG flags, double duration, IUnknown** packet) override;
     HRESULT STDMETHODCALLTYPE Write(LONG flags, IUnknown* packet) override;
     HRESULT STDMETHODCALLTYPE Reset(LONG flags) override;

@@ -128,8 +128,6 @@ ScreenVideoLayout ParseScreenVideo(std::span<const std::uint8_t> frame,
     layout.valid = true;
     layout.keyFrame = allCoded && !refersToKeyFrame;
     layout.decodable = decodable;
-    layout.width = imageWidth;
-    layout.height = imageHeight;
     return layout;
 }
 

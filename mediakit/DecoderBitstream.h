@@ -24,8 +24,6 @@ struct ScreenVideoLayout {
     bool valid = false;      // every block fits and the last one ends the frame exactly
     bool keyFrame = false;   // every block coded and none refers to the previous keyframe
     bool decodable = false;  // valid and free of the version 2 features libavcodec lacks
-    int width = 0;
-    int height = 0;
 };
 ScreenVideoLayout ParseScreenVideo(std::span<const std::uint8_t> frame, ScreenVideoVersion version);
 

@@ -43,6 +43,55 @@ std::span<const std::uint8_t> PacketBytes(IMediaPacket* packet) noexcept;
 [[nodiscard]] bool SetCodecExtraData(AVCodecContext* context,
                                      const std::vector<std::uint8_t>& bytes) noexcept;
 
+// The processor slots that mean nothing to a decoder: it has no position, no capabilities and
+// (unless it overrides GetDuration) no duration. `kStreamType` is 1 for video, 2 for audio.
+template <class Interface, LONG kStreamType>
+class DecoderSlots : public Interface {
+  public:
+    HRESULT STDMETHODCALLTYPE GetStreamType(LONG* type) override {
+        if (type == nullptr) return E_POINTER;
+        *type = kStreamType;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCapabilities(LONG, ULONGLONG* capabilities) override {
+        if (capabilities == nullptr) return E_POINTER;
+        *capabilities = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDuration(double* ms) override { return Zero(ms); }
+    HRESULT STDMETHODCALLTYPE GetTime(double* ms) override { return Zero(ms); }
+    HRESULT STDMETHODCALLTYPE Seek(LONG, double) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Skip(LONG, double) override { return E_NOTIMPL; }
+
+  private:
+    static HRESULT Zero(double* ms) {
+        if (ms == nullptr) return E_POINTER;
+        *ms = 0.0;
+        return S_OK;
+    }
+};
+
+// Hands every frame the decoder has ready to `deliver` (which answers a result; a failure ends
+// the loop and is answered). A frame the decoder reports as damaged is skipped; after
+// kMaxDecodeErrorsInARow such reports in a row the loop stops asking.
+template <class Deliver>
+HRESULT ReceiveFrames(AVCodecContext* codec, AVFrame* frame, Deliver&& deliver) {
+    int errorsInARow = 0;
+    for (;;) {
+        const int result = avcodec_receive_frame(codec, frame);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return S_OK;
+        if (result == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+        if (result < 0) {
+            if (++errorsInARow >= kMaxDecodeErrorsInARow) return S_OK;
+            continue;
+        }
+        errorsInARow = 0;
+        const HRESULT hr = deliver(static_cast<const AVFrame*>(frame));
+        av_frame_unref(frame);
+        if (FAILED(hr)) return hr;
+    }
+}
+
 // libavcodec reports every damaged frame on standard error; these decoders report through their
 // results instead. Lowers the process's FFmpeg log level to fatal messages, once.
 void QuietCodecLog() noexcept;

@@ -15,7 +15,6 @@ namespace mediakit {
 
 namespace {
 
-constexpr LONG kStreamTypeVideo = 1;
 constexpr wchar_t kDecodeColorSpace[] = L"DecodeColorSpace";
 
 bool IsNamed(BSTR name, const wchar_t* expected) {
@@ -137,37 +136,6 @@ HRESULT VideoDecoder::GetStatus(LONG* status) {
     CriticalSectionLock guard(lock_);
     *status = started_ ? 1 : 0;
     return S_OK;
-}
-
-HRESULT VideoDecoder::GetStreamType(LONG* type) {
-    if (type == nullptr) return E_POINTER;
-    *type = kStreamTypeVideo;
-    return S_OK;
-}
-
-HRESULT VideoDecoder::GetCapabilities(LONG, ULONGLONG* capabilities) {
-    if (capabilities == nullptr) return E_POINTER;
-    *capabilities = 0;
-    return S_OK;
-}
-
-HRESULT VideoDecoder::GetDuration(double* ms) {
-    if (ms == nullptr) return E_POINTER;
-    *ms = 0.0;
-    return S_OK;
-}
-
-HRESULT VideoDecoder::GetTime(double* ms) {
-    if (ms == nullptr) return E_POINTER;
-    *ms = 0.0;
-    return S_OK;
-}
-
-HRESULT VideoDecoder::Seek(LONG, double) {
-    return E_NOTIMPL;
-}
-HRESULT VideoDecoder::Skip(LONG, double) {
-    return E_NOTIMPL;
 }
 
 HRESULT VideoDecoder::Read(LONG, double, IUnknown** packet) {
@@ -304,8 +272,7 @@ void VideoDecoder::Stop() {
     started_ = false;
     draining_ = false;
     awaitingKeyFrame_ = false;
-    screenWidth_ = 0;
-    screenHeight_ = 0;
+    screenLastTryDecoded_ = false;
 }
 
 void VideoDecoder::DropHeldFrames() {
@@ -393,39 +360,40 @@ HRESULT VideoDecoder::WriteScreenVideo(bool keyFrame) {
     const std::span<const std::uint8_t> bytes(packet_->data,
                                               static_cast<std::size_t>(packet_->size));
     int collected = 0;
+    HRESULT hr = S_OK;
     if (screenVersionSettled_) {
-        // The decoder keeps the size of its first frame: a keyframe of another size starts it
-        // again.
-        const auto layout = ParseScreenVideo(bytes, screenVersion_);
-        if (keyFrame && layout.valid &&
-            (layout.width != screenWidth_ || layout.height != screenHeight_)) {
-            const HRESULT hr = OpenCodec(ScreenCodecOf(screenVersion_));
+        if (!codec_) {
+            if (!keyFrame) return S_OK;
+            hr = OpenCodec(ScreenCodecOf(screenVersion_));
             if (FAILED(hr)) return hr;
-            screenWidth_ = layout.width;
-            screenHeight_ = layout.height;
         }
-        if (!codec_) return S_OK;
+        hr = Decode(packet_.get(), &collected);
+        if (FAILED(hr) || collected > 0 || !keyFrame) return hr;
+        // A refused keyframe. libavcodec's screen video decoders keep the size of their first
+        // frame and refuse frames of another (a new size, or an old one taken from a damaged
+        // frame): a fresh decoder tries once more.
+        hr = OpenCodec(ScreenCodecOf(screenVersion_));
+        if (FAILED(hr)) return hr;
         return Decode(packet_.get(), &collected);
     }
-    // Both versions share one codec code. The frame's layout names the version; a keyframe that
-    // decodes under it settles the choice. A frame that fits neither layout is tried with both
-    // decoders but settles nothing.
+    // Both versions share one codec code. The frame's layout names the version, and a keyframe
+    // that decodes under it settles the choice. A frame that fits neither layout is tried with
+    // both decoders and settles nothing. A decoder that refused a frame is not trusted with the
+    // next: it may have taken the refused frame's size.
     const ScreenVideoVersion classified = ClassifyScreenVideo(bytes);
     const ScreenVideoVersion first =
         classified == ScreenVideoVersion::kUnknown ? ScreenVideoVersion::kVersion1 : classified;
     for (ScreenVideoVersion version : {first, OtherScreenVersion(first)}) {
         if (classified != ScreenVideoVersion::kUnknown && version != classified) break;
-        if (openCodecId_ != ScreenCodecOf(version)) {
-            const HRESULT hr = OpenCodec(ScreenCodecOf(version));
+        if (openCodecId_ != ScreenCodecOf(version) || !screenLastTryDecoded_) {
+            hr = OpenCodec(ScreenCodecOf(version));
             if (FAILED(hr)) return hr;
         }
-        const HRESULT hr = Decode(packet_.get(), &collected);
+        hr = Decode(packet_.get(), &collected);
         if (FAILED(hr)) return hr;
-        if (collected > 0) {
+        screenLastTryDecoded_ = collected > 0;
+        if (screenLastTryDecoded_) {
             screenVersion_ = version;
-            const auto layout = ParseScreenVideo(bytes, version);
-            screenWidth_ = layout.width;
-            screenHeight_ = layout.height;
             screenVersionSettled_ = keyFrame && classified != ScreenVideoVersion::kUnknown;
             return S_OK;
         }
@@ -459,21 +427,11 @@ HRESULT VideoDecoder::Decode(const AVPacket* packet, int* collected) {
 
 HRESULT VideoDecoder::CollectFrames(int* collected) {
     *collected = 0;
-    int errorsInARow = 0;
-    for (;;) {
-        const int result = avcodec_receive_frame(codec_.get(), frame_.get());
-        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return S_OK;
-        if (result == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
-        if (result < 0) {
-            if (++errorsInARow >= kMaxDecodeErrorsInARow) return S_OK;
-            continue;
-        }
-        errorsInARow = 0;
-        const HRESULT hr = Deliver(frame_.get());
-        av_frame_unref(frame_.get());
-        if (FAILED(hr)) return hr;
+    return ReceiveFrames(codec_.get(), frame_.get(), [&](const AVFrame* frame) {
+        const HRESULT hr = Deliver(frame);
         if (hr == S_OK) ++*collected;
-    }
+        return hr;
+    });
 }
 
 // Turns a decoded frame into an output packet in the configured colour space, planes packed

@@ -21,7 +21,7 @@
 
 namespace mediakit {
 
-class VideoDecoder final : public ComObject<VideoDecoder>, public IVideoDecoder {
+class VideoDecoder final : public ComObject<VideoDecoder>, public DecoderSlots<IVideoDecoder, 1> {
   public:
     COM_DELEGATING_IUNKNOWN
     explicit VideoDecoder(ComObjectArgs args) : ComObject(args) {}
@@ -34,12 +34,6 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public IVideoDecoder 
     HRESULT STDMETHODCALLTYPE Command(ULONGLONG code, IUnknown* parameter,
                                       IUnknown** outInfo) override;
     HRESULT STDMETHODCALLTYPE GetStatus(LONG* status) override;
-    HRESULT STDMETHODCALLTYPE GetStreamType(LONG* type) override;
-    HRESULT STDMETHODCALLTYPE GetCapabilities(LONG flags, ULONGLONG* capabilities) override;
-    HRESULT STDMETHODCALLTYPE GetDuration(double* ms) override;
-    HRESULT STDMETHODCALLTYPE GetTime(double* ms) override;
-    HRESULT STDMETHODCALLTYPE Seek(LONG flags, double ms) override;
-    HRESULT STDMETHODCALLTYPE Skip(LONG flags, double ms) override;
     HRESULT STDMETHODCALLTYPE Read(LONG flags, double duration, IUnknown** packet) override;
     HRESULT STDMETHODCALLTYPE Write(LONG flags, IUnknown* packet) override;
     HRESULT STDMETHODCALLTYPE Reset(LONG flags) override;
@@ -60,7 +54,8 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public IVideoDecoder 
     HRESULT WriteFrame(IUnknown* packet);
     HRESULT EndInput();
     bool IsKeyFrame(std::span<const std::uint8_t> frame, bool marked) const;
-    // Screen video: picks the version on the first keyframes and reopens on a size change.
+    // Screen video: picks the version on the first keyframes, and starts a fresh decoder for a
+    // keyframe the open one refuses.
     HRESULT WriteScreenVideo(bool keyFrame);
     // Sends the prepared packet (null: end of input) and collects what comes out. Answers the
     // number of frames collected, or a failure result.
@@ -87,8 +82,7 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public IVideoDecoder 
     bool keyMarksSeen_ = false;      // the source marks keyframes on its packets
     ScreenVideoVersion screenVersion_ = ScreenVideoVersion::kUnknown;
     bool screenVersionSettled_ = false;
-    int screenWidth_ = 0;
-    int screenHeight_ = 0;
+    bool screenLastTryDecoded_ = false;  // the open screen decoder took the last frame tried
     PacketPtr packet_;
     FramePtr frame_;
     FramePtr converted_;      // scaler output, before packing into a packet

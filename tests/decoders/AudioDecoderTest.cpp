@@ -58,6 +58,21 @@ TEST(AudioDecoder, EveryCodecMatchesFfmpegBitForBit) {
     }
 }
 
+// The audio stream never ends the decoder's input: with nothing to convert, every payload's
+// audio must come out before the next payload goes in.
+TEST(AudioDecoder, NothingIsHeldBackWithoutTheEndOfInput) {
+    REQUIRE_FFMPEG();
+    for (const Sample& sample : kSamples) {
+        SCOPED_TRACE(sample.name);
+        std::filesystem::path path;
+        const auto file = LoadSample(sample, &path);
+        ASSERT_TRUE(file) << "ffmpeg could not make the sample";
+        const WAVEFORMATEX wave = HostWaveFormat(*file);
+        EXPECT_TRUE(DecodeAudio(*file, wave.nChannels, wave.nSamplesPerSec, false) ==
+                    DecodedPcm(path));
+    }
+}
+
 TEST(AudioDecoder, RealFilesMatchFfmpeg) {
     REQUIRE_FFMPEG();
     for (const char* name : {"vp6_mp3.flv", "h264_speex_zero_length_tag.flv",

@@ -24,6 +24,8 @@ const Sample kSorenson{"dec_flv1.flv",
                        "-f lavfi -i testsrc2=size=176x144:rate=25 -t 2 -c:v flv1 -g 10"};
 const Sample kScreen1{"dec_flashsv.flv",
                       "-f lavfi -i testsrc2=size=100x70:rate=10 -t 2 -c:v flashsv -g 6"};
+const Sample kScreen1Small{"dec_flashsv_small.flv",
+                           "-f lavfi -i testsrc2=size=64x48:rate=10 -t 1 -c:v flashsv -g 6"};
 const Sample kScreen2{"dec_flashsv2.flv",
                       "-f lavfi -i testsrc2=size=100x70:rate=10 -t 2 -c:v flashsv2 -g 6"};
 
@@ -143,6 +145,35 @@ TEST(VideoDecoder, ScreenVideoBothVersionsMatchFfmpegAsBgr24) {
     ExpectSameFrames(*version2Path, *version2, kColorSpaceBgr24, "bgr24");
     LOAD_SHARED(real, "screenvideo.flv");
     ExpectSameFrames(*realPath, *real, kColorSpaceBgr24, "bgr24");
+}
+
+// A damaged first frame settles nothing; the stream after it decodes as ffmpeg decodes it.
+TEST(VideoDecoder, ScreenVideoVersionIsPickedPastADamagedFirstFrame) {
+    LOAD_GENERATED(file, kScreen2);
+    const auto decoder = StartVideoDecoder(kVideoCodecScreen, {}, kColorSpaceBgr24);
+    // A 16x16 frame whose only block claims more bytes than follow.
+    const std::vector<std::uint8_t> damaged = {0x00, 0x10, 0x00, 0x10, 0x00, 0x40, 0x00, 0x78};
+    ASSERT_EQ(decoder->Write(kWriteData, MakeVideoPacket(damaged).Get()), S_OK);
+    EXPECT_TRUE(ReadAll(decoder.Get()).empty());
+    EXPECT_EQ(FrameHashes(DecodeVideo(decoder.Get(), file->video)), PeerHashes(*filePath, "bgr24"));
+}
+
+// libavcodec's screen video decoder refuses frames of another size than its first; a keyframe
+// of a new size starts a new decoder.
+TEST(VideoDecoder, ScreenVideoChangingSizeGoesOnDecoding) {
+    LOAD_GENERATED(large, kScreen1);
+    LOAD_GENERATED(small, kScreen1Small);
+    auto tags = large->video;
+    tags.insert(tags.end(), small->video.begin(), small->video.end());
+    const auto decoder = StartVideoDecoder(kVideoCodecScreen, {}, kColorSpaceBgr24);
+    const auto frames = DecodeVideo(decoder.Get(), tags);
+    auto expected = PeerHashes(*largePath, "bgr24");
+    const auto more = PeerHashes(*smallPath, "bgr24");
+    expected.insert(expected.end(), more.begin(), more.end());
+    EXPECT_EQ(FrameHashes(frames), expected);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(FormatValue(frames.back().Get(), &IVideoFormat::GetWidth), 64);
+    EXPECT_EQ(FormatValue(frames.back().Get(), &IVideoFormat::GetHeight), 48);
 }
 
 TEST(VideoDecoder, ConvertedColourSpacesMatchFfmpeg) {
