@@ -77,13 +77,15 @@ extern "C" {
 // vt := VT_EMPTY; nothing is freed.
 PLATFORM_API void VariantInit(VARIANT* value);
 // Frees what the variant owns (BSTR, interface reference) and sets VT_EMPTY. Types that are not
-// valid, and those this platform does not implement by value (arrays, records, DECIMAL, a
-// VARIANT by value), give DISP_E_BADVARTYPE and are left alone. VT_BYREF values own nothing;
-// a reference to VT_EMPTY or VT_NULL is not valid, as on Windows.
+// valid give DISP_E_BADVARTYPE and are left alone; so do, unlike on Windows, those this platform
+// does not implement by value (arrays, records, DECIMAL, a VARIANT by value). VT_BYREF values
+// own nothing; a reference to VT_EMPTY or VT_NULL is not valid, as on Windows.
 PLATFORM_API HRESULT VariantClear(VARIANT* value);
-// Clears `destination`, then copies `source` into it: a BSTR is duplicated, an interface gets a
-// new reference, VT_BYREF values copy the pointer. E_OUTOFMEMORY when a copy cannot be made
-// (destination then VT_EMPTY), DISP_E_BADVARTYPE for types not implemented here.
+// Clears `destination`, then copies `source` into it: a BSTR is duplicated (with its byte
+// length; a null BSTR stays null), an interface gets a new reference, VT_BYREF values copy the
+// pointer. E_OUTOFMEMORY when a copy cannot be made (destination then VT_EMPTY);
+// DISP_E_BADVARTYPE, with `destination` untouched, when `source` has a type VariantClear refuses
+// or `destination` cannot be cleared. Copying a variant onto itself changes nothing.
 PLATFORM_API HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
 }
 
