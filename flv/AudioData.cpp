@@ -35,6 +35,7 @@ void CFLV_AudioData::Reset() noexcept {
     soundSize = 1;
     soundType = 1;
     payloadSize = 0;
+    sequenceHeader = false;
     codecExtra.Assign(nullptr, 0);
     payload.Reset();
 }
@@ -55,7 +56,7 @@ bool CFLV_AudioData::Parse(CInputStream& input, bool keepPayload) {
         SetSoundFields(header >> 4, (header >> 2) & 3, (header >> 1) & 1, header & 1);
 
         std::uint32_t payloadBytes = DataSize - kPlainFixedBytes;
-        bool sequenceHeader = false;
+        sequenceHeader = false;
         if (soundFormat == kAac) {
             if (DataSize < kAacFixedBytes) return false;
             std::uint8_t packetType = 0;

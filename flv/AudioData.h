@@ -57,6 +57,8 @@ class CFLV_AudioData final : public CFlashObject {
     // 0: mono, 1: stereo.
     std::uint32_t SoundType() const noexcept { return soundType; }
     std::uint32_t PayloadSize() const noexcept { return payloadSize; }
+    // True for an AAC sequence header (AACPacketType 0): the body is configuration, no audio.
+    bool IsSequenceHeader() const noexcept { return sequenceHeader; }
     // The AAC sequence header; empty otherwise.
     const CExtraData& ExtraData() const noexcept { return codecExtra; }
     // The coded audio after Read; null after Scan, for a sequence header, or once taken.
@@ -75,6 +77,7 @@ class CFLV_AudioData final : public CFlashObject {
     std::uint32_t soundSize = 1;
     std::uint32_t soundType = 1;
     std::uint32_t payloadSize = 0;
+    bool sequenceHeader = false;
     CExtraData codecExtra;
     ComPtr<IAudioPacket> payload;
 };

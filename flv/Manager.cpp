@@ -40,7 +40,9 @@ bool IsVp6OrAvc(std::uint32_t codec) {
 }  // namespace
 
 double CFLV_Manager::UsableFrameRate(double frameRate) {
-    if (!(frameRate > 0.0) || !std::isfinite(1000.0 / frameRate)) return kStandInFrameRate;
+    if (!(frameRate > 0.0) || !std::isfinite(frameRate) || !std::isfinite(1000.0 / frameRate)) {
+        return kStandInFrameRate;
+    }
     return frameRate;
 }
 
@@ -141,9 +143,10 @@ bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
     }
     if (IsVp6OrAvc(codec) && !videoExtra && !body.ExtraData().Empty()) {
         videoExtra = std::make_unique<CExtraData>(body.ExtraData());
-        // The AVC sequence header is configuration, not a frame.
-        if (codec == CFLV_VideoData::kAvc) return false;
     }
+    // A sequence header (the first or a repeated one) is configuration, and a body without
+    // payload (the AVC end-of-sequence tag) holds no frame: neither is an entry.
+    if (body.IsSequenceHeader() || body.PayloadSize() == 0) return false;
     videoIndex.push_back(
         {tagStart, VideoEntryTime(tagTime, body.CompositionTime()), body.FrameType()});
     return true;
@@ -151,10 +154,13 @@ bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
 
 bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
                              std::uint64_t tagStart) {
-    if (body.SoundFormat() == CFLV_AudioData::kAac && !audioExtra && !body.ExtraData().Empty()) {
-        audioExtra = std::make_unique<CExtraData>(body.ExtraData());
+    if (body.IsSequenceHeader()) {
+        if (!audioExtra && !body.ExtraData().Empty()) {
+            audioExtra = std::make_unique<CExtraData>(body.ExtraData());
+        }
         return false;
     }
+    if (body.PayloadSize() == 0) return false;
     audioIndex.push_back({tagStart, tagTime, kAudioFrameType});
     return true;
 }

@@ -14,6 +14,9 @@
 //  - a complete tag (header, body and PreviousTagSize all in the file) whose body cannot be
 //    parsed (an empty audio or video body, a body shorter than its fixed fields, a damaged
 //    script body) is stepped over: nothing is indexed or taken from it;
+//  - a sequence header (AVC or AAC) gives the stream's codec extra data when it is the first;
+//    neither it nor a repeated one, nor a body without payload (the AVC end-of-sequence tag,
+//    an empty raw AAC or MP3 body), is an index entry: none of them holds a frame;
 //  - a tag whose body parsed but whose PreviousTagSize is not yet in the file is taken in
 //    (indexed) and the walk ends with resumeOffset at its start; the next walk passes that tag
 //    without taking it in a second time.
@@ -67,8 +70,8 @@ class CFLV_Manager {
     // FLV SoundFormat, the host's codec code, sample rate, channels, sample size, and the
     // WAVEFORMATEX fields derived from them.
     static void ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& facts);
-    // The frame rate that durations are computed with: `frameRate` when it is positive and
-    // gives a finite frame duration, else 30.
+    // The frame rate that durations are computed with: `frameRate` when it is positive, finite
+    // and gives a finite frame duration, else 30.
     static double UsableFrameRate(double frameRate);
 
     std::vector<IndexEntry> videoIndex;

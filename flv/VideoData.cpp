@@ -55,6 +55,7 @@ void CFLV_VideoData::Reset() noexcept {
     codecId = kDefaultCodec;
     compositionTime = 0;
     payloadSize = 0;
+    sequenceHeader = false;
     codecExtra.Assign(nullptr, 0);
     payload.Reset();
 }
@@ -78,7 +79,7 @@ bool CFLV_VideoData::Parse(CInputStream& input, bool keepPayload) {
         if (IsVp6(codecId)) DataSize -= 1;
 
         std::uint32_t payloadBytes = DataSize - kPlainFixedBytes;
-        bool sequenceHeader = false;
+        sequenceHeader = false;
         if (codecId == kAvc) {
             std::uint8_t packetType = 0;
             std::uint32_t rawTime = 0;

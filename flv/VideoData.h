@@ -64,6 +64,8 @@ class CFLV_VideoData final : public CFlashObject {
     // The CompositionTime field, sign-extended from 24 bits.
     std::int32_t CompositionTime() const noexcept { return compositionTime; }
     std::uint32_t PayloadSize() const noexcept { return payloadSize; }
+    // True for an AVC sequence header (AVCPacketType 0): the body is configuration, no frame.
+    bool IsSequenceHeader() const noexcept { return sequenceHeader; }
     // The AVC sequence header or the VP6 adjustment byte; empty otherwise.
     const CExtraData& ExtraData() const noexcept { return codecExtra; }
     // The coded frame after Read; null after Scan, for a sequence header, or once taken.
@@ -82,6 +84,7 @@ class CFLV_VideoData final : public CFlashObject {
     std::uint32_t codecId = kDefaultCodec;
     std::int32_t compositionTime = 0;
     std::uint32_t payloadSize = 0;
+    bool sequenceHeader = false;
     CExtraData codecExtra;
     ComPtr<IMediaPacket> payload;
 };

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -120,6 +121,42 @@ std::vector<ProbePacket> ProbePackets(const std::filesystem::path& file) {
         packets.push_back(packet);
     }
     return packets;
+}
+
+std::vector<ProbeStream> ProbeStreams(const std::filesystem::path& file) {
+    std::string output;
+    RunCommand("ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,avg_frame_rate,"
+               "sample_rate,channels,bits_per_sample -of default=nw=0 " +
+                   Quote(file.string()),
+               &output);
+    std::vector<ProbeStream> streams;
+    for (const std::string& line : SplitLines(output)) {
+        if (line == "[STREAM]") {
+            streams.emplace_back();
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (streams.empty() || equals == std::string::npos) continue;
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        const auto number = [&value]() { return std::atoi(value.c_str()); };
+        ProbeStream& stream = streams.back();
+        if (key == "codec_type") stream.video = value == "video";
+        if (key == "codec_name") stream.codecName = value;
+        if (key == "width") stream.width = number();
+        if (key == "height") stream.height = number();
+        if (key == "sample_rate") stream.sampleRate = number();
+        if (key == "channels") stream.channels = number();
+        if (key == "bits_per_sample") stream.bitsPerSample = number();
+        if (key == "r_frame_rate" || key == "avg_frame_rate") {
+            const auto slash = value.find('/');
+            const double denominator = slash == std::string::npos ? 1 : std::atof(value.c_str() + slash + 1);
+            const double rate = denominator != 0 ? std::atof(value.c_str()) / denominator : 0;
+            // The average rate (which the FLV demuxer takes from the metadata) wins when known.
+            if (rate > 0 && (key == "avg_frame_rate" || stream.frameRate == 0)) stream.frameRate = rate;
+        }
+    }
+    return streams;
 }
 
 std::vector<FrameHash> VideoFrameHashes(const std::filesystem::path& file, const std::string& pixelFormat) {

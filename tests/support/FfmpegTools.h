@@ -32,6 +32,19 @@ struct ProbePacket {
 };
 std::vector<ProbePacket> ProbePackets(const std::filesystem::path& file);
 
+// One stream as ffprobe -show_streams reports it (fields that do not apply stay 0).
+struct ProbeStream {
+    bool video = false;         // codec_type video, else audio
+    std::string codecName;      // codec_name
+    int width = 0;
+    int height = 0;
+    double frameRate = 0;       // avg_frame_rate as a number (r_frame_rate when unknown)
+    int sampleRate = 0;
+    int channels = 0;
+    int bitsPerSample = 0;      // bits_per_sample (0 for compressed audio)
+};
+std::vector<ProbeStream> ProbeStreams(const std::filesystem::path& file);
+
 // One line of `ffmpeg -f framemd5`.
 struct FrameHash {
     std::int64_t pts = 0;
