@@ -38,7 +38,6 @@ class CFLV_ScriptData final : public CFlashObject {
   public:
     CFLV_ScriptData() = default;
     CFLV_ScriptData(const CFLV_ScriptData&) = default;
-    ~CFLV_ScriptData() override { DataSize = 0; }
 
     const wchar_t* GetName() const override { return L"Script Data"; }
     // Same DataSize, name and properties (values copied with VariantCopy). Throws
