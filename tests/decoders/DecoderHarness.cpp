@@ -113,10 +113,11 @@ std::vector<ComPtr<IMediaPacket>> ReadAll(IMediaProcessor* processor) {
 
 std::vector<ComPtr<IMediaPacket>> DecodeVideo(IVideoDecoder* decoder,
                                               const std::vector<FlvVideoTag>& tags,
-                                              std::size_t first) {
+                                              std::size_t first, bool markKeyFrames) {
     std::vector<ComPtr<IMediaPacket>> frames;
     for (std::size_t i = first; i < tags.size(); ++i) {
         const auto packet = MakeVideoPacket(tags[i].payload);
+        if (markKeyFrames) packet->SetKeyFrame(tags[i].keyFrame ? VARIANT_TRUE : VARIANT_FALSE);
         EXPECT_EQ(decoder->Write(kWriteData, packet.Get()), S_OK) << "frame " << i;
         for (auto& frame : ReadAll(decoder)) frames.push_back(std::move(frame));
     }

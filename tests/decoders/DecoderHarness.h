@@ -27,11 +27,12 @@ std::string PacketData(IMediaPacket* packet);
 // Every packet a processor hands out now, until Read answers null.
 std::vector<ComPtr<IMediaPacket>> ReadAll(IMediaProcessor* processor);
 
-// Writes the payloads of `tags` from `first` on (each followed by reads), then ends the input
-// and drains. Answers every frame in the order handed out.
+// Writes the payloads of `tags` from `first` on (each followed by reads; with `markKeyFrames`
+// each packet carries its tag's keyframe mark), then ends the input and drains. Answers every
+// frame in the order handed out.
 std::vector<ComPtr<IMediaPacket>> DecodeVideo(IVideoDecoder* decoder,
                                               const std::vector<FlvVideoTag>& tags,
-                                              std::size_t first = 0);
+                                              std::size_t first = 0, bool markKeyFrames = false);
 // MD5 of every frame's data.
 std::vector<std::string> FrameHashes(const std::vector<ComPtr<IMediaPacket>>& frames);
 
