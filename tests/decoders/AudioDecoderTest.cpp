@@ -55,21 +55,9 @@ TEST(AudioDecoder, EveryCodecMatchesFfmpegBitForBit) {
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(pcm.size(), expected.size());
         EXPECT_TRUE(pcm == expected);
-    }
-}
-
-// The audio stream never ends the decoder's input: with nothing to convert, every payload's
-// audio must come out before the next payload goes in.
-TEST(AudioDecoder, NothingIsHeldBackWithoutTheEndOfInput) {
-    REQUIRE_FFMPEG();
-    for (const Sample& sample : kSamples) {
-        SCOPED_TRACE(sample.name);
-        std::filesystem::path path;
-        const auto file = LoadSample(sample, &path);
-        ASSERT_TRUE(file) << "ffmpeg could not make the sample";
-        const WAVEFORMATEX wave = HostWaveFormat(*file);
-        EXPECT_TRUE(DecodeAudio(*file, wave.nChannels, wave.nSamplesPerSec, false) ==
-                    DecodedPcm(path));
+        // The audio stream never ends the decoder's input: with nothing to convert, each
+        // payload's audio comes out before the next payload goes in.
+        EXPECT_TRUE(DecodeAudio(*file, wave.nChannels, wave.nSamplesPerSec, false) == expected);
     }
 }
 
