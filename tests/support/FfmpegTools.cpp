@@ -161,7 +161,8 @@ std::vector<ProbeStream> ProbeStreams(const std::filesystem::path& file) {
 
 std::vector<FrameHash> VideoFrameHashes(const std::filesystem::path& file, const std::string& pixelFormat) {
     std::string output;
-    RunCommand("ffmpeg -nostdin -v error -i " + Quote(file.string()) + " -map 0:v -fps_mode passthrough -pix_fmt " +
+    RunCommand("ffmpeg -nostdin -v error -filter_threads 1 -i " + Quote(file.string()) +
+                   " -map 0:v -fps_mode passthrough -pix_fmt " +
                    pixelFormat + " -f framemd5 -",
                &output);
     std::vector<FrameHash> frames;

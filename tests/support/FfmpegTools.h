@@ -52,7 +52,8 @@ struct FrameHash {
     std::int64_t size = 0;
     std::string md5;
 };
-// Video frames as `ffmpeg -i FILE -map 0:v -fps_mode passthrough -pix_fmt PIXFMT -f framemd5 -`.
+// Video frames as `ffmpeg -filter_threads 1 -i FILE -map 0:v -fps_mode passthrough -pix_fmt PIXFMT
+// -f framemd5 -` (one conversion thread: slice borders would change colour conversions).
 std::vector<FrameHash> VideoFrameHashes(const std::filesystem::path& file, const std::string& pixelFormat = "yuv420p");
 
 // The whole audio track decoded by ffmpeg as interleaved signed 16-bit PCM; with rate and
