@@ -72,7 +72,6 @@ ScreenVideoLayout ParseScreenVideo(std::span<const std::uint8_t> frame,
     const bool version2 = version == ScreenVideoVersion::kVersion2;
 
     std::size_t position = kScreenHeaderSize;
-    bool decodable = true;
     if (version2) {
         if (position >= frame.size()) return layout;
         // An I-frame image or a palette changes the layout that follows in ways libavcodec
@@ -108,10 +107,7 @@ ScreenVideoLayout ParseScreenVideo(std::span<const std::uint8_t> frame,
                 zlibStart += kScreenV2RangeSize;
                 refersToKeyFrame = true;
             }
-            if (flags & kScreenV2PrimeCurrent) {
-                zlibStart += kScreenV2RangeSize;
-                decodable = false;
-            }
+            if (flags & kScreenV2PrimeCurrent) zlibStart += kScreenV2RangeSize;
             if (flags & kScreenV2PrimePrevious) {
                 primed = true;
                 refersToKeyFrame = true;
@@ -127,7 +123,6 @@ ScreenVideoLayout ParseScreenVideo(std::span<const std::uint8_t> frame,
     if (position != frame.size()) return layout;
     layout.valid = true;
     layout.keyFrame = allCoded && !refersToKeyFrame;
-    layout.decodable = decodable;
     return layout;
 }
 

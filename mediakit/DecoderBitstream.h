@@ -21,9 +21,8 @@ enum class ScreenVideoVersion { kUnknown, kVersion1, kVersion2 };
 //   followed by 2 bytes when a diff range is present and 2 when current priming is used.
 //   Block data that is not primed is a zlib stream with its 2-byte header.
 struct ScreenVideoLayout {
-    bool valid = false;      // every block fits and the last one ends the frame exactly
-    bool keyFrame = false;   // every block coded and none refers to the previous keyframe
-    bool decodable = false;  // valid and free of the version 2 features libavcodec lacks
+    bool valid = false;     // every block fits and the last one ends the frame exactly
+    bool keyFrame = false;  // every block coded and none refers to the previous keyframe
 };
 ScreenVideoLayout ParseScreenVideo(std::span<const std::uint8_t> frame, ScreenVideoVersion version);
 

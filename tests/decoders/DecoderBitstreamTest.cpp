@@ -58,7 +58,6 @@ TEST(ScreenVideoLayout, Version2FramesAndTheirBlockFlags) {
                        0x78,         0x9C, 1, 2};
     EXPECT_EQ(ClassifyScreenVideo(key), ScreenVideoVersion::kVersion2);
     EXPECT_TRUE(ParseScreenVideo(key, ScreenVideoVersion::kVersion2).keyFrame);
-    EXPECT_TRUE(ParseScreenVideo(key, ScreenVideoVersion::kVersion2).decodable);
 
     const Bytes primed = {HEADER_16X16, 0x00, 0x00, 0x04,
                           0x01,  // primed with the keyframe's block: no zlib header
@@ -78,7 +77,7 @@ TEST(ScreenVideoLayout, Version2FramesAndTheirBlockFlags) {
         0x02,         0x00, 0x00,  // primed with another block of this frame
         0x78,         0x9C, 1,    2};
     EXPECT_TRUE(ParseScreenVideo(primeCurrent, ScreenVideoVersion::kVersion2).valid);
-    EXPECT_FALSE(ParseScreenVideo(primeCurrent, ScreenVideoVersion::kVersion2).decodable);
+    EXPECT_FALSE(ParseScreenVideo(primeCurrent, ScreenVideoVersion::kVersion2).keyFrame);
 }
 
 TEST(ScreenVideoLayout, MalformedFramesFitNoVersion) {
@@ -125,7 +124,6 @@ TEST(ScreenVideoLayout, FfmpegStreamsClassifyFrameByFrame) {
         for (const auto& tag : file->video) {
             EXPECT_EQ(ClassifyScreenVideo(tag.payload), stream.version);
             const auto layout = ParseScreenVideo(tag.payload, stream.version);
-            EXPECT_TRUE(layout.decodable);
             if (tag.keyFrame) {
                 EXPECT_TRUE(layout.keyFrame);
             }
