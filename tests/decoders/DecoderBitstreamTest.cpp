@@ -77,7 +77,6 @@ TEST(ScreenVideoLayout, Version2FramesAndTheirBlockFlags) {
         0x02,         0x00, 0x00,  // primed with another block of this frame
         0x78,         0x9C, 1,    2};
     EXPECT_TRUE(ParseScreenVideo(primeCurrent, ScreenVideoVersion::kVersion2).valid);
-    EXPECT_FALSE(ParseScreenVideo(primeCurrent, ScreenVideoVersion::kVersion2).keyFrame);
 }
 
 TEST(ScreenVideoLayout, MalformedFramesFitNoVersion) {
