@@ -1,5 +1,6 @@
-// What both decoders share: their result codes, the codec tables from host codes to libavcodec
-// decoders, and the step from a host packet to an AVPacket.
+// What both decoders share: their result codes, the tables from host codec codes to libavcodec
+// decoders, the step from a host packet to an AVPacket, the processor slots a decoder leaves
+// empty, and the loop that collects decoded frames.
 #pragma once
 
 #include <cstdint>
