@@ -36,7 +36,7 @@ void CFLV_AudioData::Reset() noexcept {
     soundType = 1;
     payloadSize = 0;
     sequenceHeader = false;
-    codecExtra.Assign(nullptr, 0);
+    if (!codecExtra.Empty()) codecExtra.Assign(nullptr, 0);  // keeps the block's memory
     payload.Reset();
 }
 

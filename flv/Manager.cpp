@@ -1,5 +1,6 @@
 #include "flv/Manager.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "flv/AudioData.h"
@@ -31,6 +32,26 @@ constexpr std::uint32_t kAudioFrameType = 2;
 std::uint64_t VideoEntryTime(std::uint32_t tagTime, std::int32_t compositionTime) {
     const std::int64_t time = static_cast<std::int64_t>(tagTime) + compositionTime;
     return time < 0 ? 0 : static_cast<std::uint64_t>(time);
+}
+
+// Appends to an index during a walk. A full index grows at least twofold, and at once towards
+// the number of entries that the whole file is projected to hold at the rate seen so far (at most
+// eightfold per step): a long walk moves its entries a few times instead of twenty, and capacity
+// that is never filled costs no memory pages.
+void Append(std::vector<IndexEntry>& index, const IndexEntry& entry, std::uint64_t fileSize) {
+    if (index.size() == index.capacity()) {
+        constexpr std::size_t kFirstCapacity = 64;
+        const std::size_t size = index.size();
+        std::size_t wanted = std::max(kFirstCapacity, 2 * size);
+        if (entry.position > 0 && fileSize > entry.position && size >= kFirstCapacity) {
+            const double projected = static_cast<double>(size) *
+                                     (static_cast<double>(fileSize) / entry.position) * 1.125;
+            const double ceiling = 8.0 * static_cast<double>(size);
+            wanted = std::max(wanted, static_cast<std::size_t>(std::min(projected, ceiling)));
+        }
+        index.reserve(wanted);
+    }
+    index.push_back(entry);
 }
 
 bool IsVp6OrAvc(std::uint32_t codec) {
@@ -104,14 +125,16 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
             video.Reset();
             video.DataSize = header.dataSize;
             parsed = video.Scan(input);
-            if (parsed && !alreadyTaken && TakeVideo(video, header.timestamp, tagStart)) {
+            if (parsed && !alreadyTaken &&
+                TakeVideo(video, header.timestamp, tagStart, input.FileSize())) {
                 added.video = true;
             }
         } else if (header.tagType == kFlvAudioTag) {
             audio.Reset();
             audio.DataSize = header.dataSize;
             parsed = audio.Scan(input);
-            if (parsed && !alreadyTaken && TakeAudio(audio, header.timestamp, tagStart)) {
+            if (parsed && !alreadyTaken &&
+                TakeAudio(audio, header.timestamp, tagStart, input.FileSize())) {
                 added.audio = true;
             }
         } else if (readMetadata && !alreadyTaken) {
@@ -136,7 +159,7 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
 }
 
 bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
-                             std::uint64_t tagStart) {
+                             std::uint64_t tagStart, std::uint64_t fileSize) {
     const std::uint32_t codec = body.CodecId();
     if (facts.videoCodec == static_cast<std::int32_t>(CFLV_VideoData::kDefaultCodec)) {
         facts.videoCodec = static_cast<std::int32_t>(codec);
@@ -147,13 +170,13 @@ bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
     // A sequence header (the first or a repeated one) is configuration, and a body without
     // payload (the AVC end-of-sequence tag) holds no frame: neither is an entry.
     if (body.IsSequenceHeader() || body.PayloadSize() == 0) return false;
-    videoIndex.push_back(
-        {tagStart, VideoEntryTime(tagTime, body.CompositionTime()), body.FrameType()});
+    Append(videoIndex,
+           {tagStart, VideoEntryTime(tagTime, body.CompositionTime()), body.FrameType()}, fileSize);
     return true;
 }
 
 bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
-                             std::uint64_t tagStart) {
+                             std::uint64_t tagStart, std::uint64_t fileSize) {
     if (body.IsSequenceHeader()) {
         if (!audioExtra && !body.ExtraData().Empty()) {
             audioExtra = std::make_unique<CExtraData>(body.ExtraData());
@@ -161,7 +184,7 @@ bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
         return false;
     }
     if (body.PayloadSize() == 0) return false;
-    audioIndex.push_back({tagStart, tagTime, kAudioFrameType});
+    Append(audioIndex, {tagStart, tagTime, kAudioFrameType}, fileSize);
     return true;
 }
 

@@ -93,9 +93,12 @@ class CFLV_Manager {
     static constexpr std::uint64_t kNoTag = std::numeric_limits<std::uint64_t>::max();
 
     Added Walk(CInputStream& input, bool readMetadata);
-    // The body was parsed: index it, or keep its codec extra data.
-    bool TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime, std::uint64_t tagStart);
-    bool TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime, std::uint64_t tagStart);
+    // The body of the tag at `tagStart` was parsed: index it, or keep its codec extra data.
+    // `fileSize` guides the growth of the index. True when an entry was added.
+    bool TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime, std::uint64_t tagStart,
+                   std::uint64_t fileSize);
+    bool TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime, std::uint64_t tagStart,
+                   std::uint64_t fileSize);
     // Parses a script body of `dataSize` bytes and applies its named values; false when the body
     // cannot be parsed.
     bool TakeScript(CInputStream& input, std::uint32_t dataSize);

@@ -56,7 +56,7 @@ void CFLV_VideoData::Reset() noexcept {
     compositionTime = 0;
     payloadSize = 0;
     sequenceHeader = false;
-    codecExtra.Assign(nullptr, 0);
+    if (!codecExtra.Empty()) codecExtra.Assign(nullptr, 0);  // keeps the block's memory
     payload.Reset();
 }
 
