@@ -10,7 +10,7 @@
 #include "flv/TemplateData.h"
 #include "platform/Bstr.h"
 #include "platform/Com.h"
-#include "source/Cache.h"
+#include "streams/StreamIndex.h"
 
 namespace {
 
@@ -39,11 +39,13 @@ CFlashAudioStream5::~CFlashAudioStream5() {
 }
 
 HRESULT CFlashAudioStream5::FinalConstruct() {
-    HRESULT hr = ::CreateInstance(CLSID_AudioDecoder, decoder);
-    if (SUCCEEDED(hr)) hr = ::CreateInstance(CLSID_AudioPacketQueue, queue);
-    if (SUCCEEDED(hr)) hr = ::CreateInstance(CLSID_AudioFormat, inputFormat);
-    if (SUCCEEDED(hr)) hr = ::CreateInstance(CLSID_AudioFormat, outputFormat);
-    return hr;
+    if (FAILED(::CreateInstance(CLSID_AudioDecoder, decoder)) ||
+        FAILED(::CreateInstance(CLSID_AudioPacketQueue, queue)) ||
+        FAILED(::CreateInstance(CLSID_AudioFormat, inputFormat)) ||
+        FAILED(::CreateInstance(CLSID_AudioFormat, outputFormat))) {
+        return RaiseError(L"Memory error.", ZEV_E_MEMORY);
+    }
+    return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -262,7 +264,8 @@ HRESULT CFlashAudioStream5::Open(IMediaParams* params) {
     (void)header.Read(*input);
     (void)input->SkipValue(FieldType::UI32);  // PreviousTagSize0
     if (header.HasFlvSignature()) {
-        BuildIndex(params);
+        if (!manager) manager = std::make_unique<CFLV_Manager>();
+        BuildStreamIndex(params, *input, *manager, StreamKind::kAudio);
         if (HasAudio()) {
             const StreamFacts& facts = manager->facts;
             (void)inputFormat->SetWaveFormat(&facts.waveFormat);
@@ -278,35 +281,6 @@ HRESULT CFlashAudioStream5::Open(IMediaParams* params) {
     currentTime = 0.0;  // the first Read delivers the track from its start
     status = 1;
     return S_OK;
-}
-
-void CFlashAudioStream5::BuildIndex(IMediaParams* params) {
-    if (!manager) manager = std::make_unique<CFLV_Manager>();
-    ComPtr<IMediaParams> settings;
-    (void)params->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
-    if (settings) {
-        manager->BuildIndex(settings.Get(), *input);
-        return;
-    }
-
-    // The cache entry of the host's hash; a hash that is not a plain file name is not used.
-    Bstr hash;
-    const bool useCache = SUCCEEDED(params->GetString(Bstr(L"FileHash").Get(), -1, hash.Put())) &&
-                          hash && IsUsableFileHash(hash.View());
-    CacheHandle cache;
-    ComPtr<IMediaParams> loaded;
-    if (useCache) {
-        (void)PrepareCache(cache, hash.Get(), kCacheKey, kCacheVersion, kCacheKindAudio);
-        if (!LoadCache(cache, loaded)) loaded = nullptr;
-    }
-    manager->BuildIndex(loaded.Get(), *input);
-    if (useCache && !loaded && HasAudio()) {
-        ComPtr<IMediaParams> fresh;
-        if (SUCCEEDED(::CreateInstance(CLSID_MediaParams, fresh)) &&
-            SaveAudioInfo(manager.get(), fresh.Get())) {
-            (void)SaveCache(cache, fresh.Get());
-        }
-    }
 }
 
 void CFlashAudioStream5::Close() {

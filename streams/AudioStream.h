@@ -77,9 +77,6 @@ class CFlashAudioStream5 final : public ComObject<CFlashAudioStream5>,
   private:
     // Commands (the lock is held).
     HRESULT Open(IMediaParams* params);
-    // Builds the audio index: from "FLVSettings", from the cache entry of "FileHash", or by
-    // walking the file (and then stores it in the cache).
-    void BuildIndex(IMediaParams* params);
     void Close();
     // Takes the PCM layout from `format` (an IAudioFormat; anything else changes nothing) and
     // sets the decoder up for it.
