@@ -1,6 +1,6 @@
 #include "flv/AudioData.h"
 
-#include "flv/TagLayout.h"
+#include "flv/BodyPayload.h"
 #include "io/FieldWriters.h"
 
 namespace {
@@ -64,11 +64,8 @@ bool CFLV_AudioData::Parse(CInputStream& input, bool keepPayload) {
             payloadBytes = DataSize - kAacFixedBytes;
             sequenceHeader = packetType == kAacSequenceHeader;
         }
-        if (sequenceHeader) {
-            if (!codecExtra.Load(input, payloadBytes)) return false;
-        } else if (keepPayload) {
-            if (!input.ReadPayload(payload, payloadBytes)) return false;
-        } else if (!FlvStepOver(input, payloadBytes)) {
+        if (!TakeFlvBodyPayload(input, payloadBytes, sequenceHeader, keepPayload, codecExtra,
+                                payload)) {
             return false;
         }
         payloadSize = payloadBytes;

@@ -1,6 +1,6 @@
 #include "flv/VideoData.h"
 
-#include "flv/TagLayout.h"
+#include "flv/BodyPayload.h"
 #include "io/FieldWriters.h"
 
 namespace {
@@ -89,11 +89,8 @@ bool CFLV_VideoData::Parse(CInputStream& input, bool keepPayload) {
             payloadBytes = DataSize - kAvcFixedBytes;
             sequenceHeader = packetType == kAvcSequenceHeader;
         }
-        if (sequenceHeader) {
-            if (!codecExtra.Load(input, payloadBytes)) return false;
-        } else if (keepPayload) {
-            if (!input.ReadPayload(payload, payloadBytes)) return false;
-        } else if (!FlvStepOver(input, payloadBytes)) {
+        if (!TakeFlvBodyPayload(input, payloadBytes, sequenceHeader, keepPayload, codecExtra,
+                                payload)) {
             return false;
         }
         payloadSize = payloadBytes;

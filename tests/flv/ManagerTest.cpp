@@ -102,6 +102,14 @@ TEST_F(ManagerTest, ExtendedTimestampsReachTheIndex) {
     EXPECT_EQ(manager.audioIndex[0].time, 0x01000000u);
 }
 
+TEST_F(ManagerTest, PreviousTagSizeValueAndStreamIdAreNotLookedAt) {
+    FlvBuilder flv;
+    const std::size_t first = flv.Tag(9, 0, FlvBuilder::VideoBody(1, 2, 3), Trailer::kWrong, 77);
+    const std::size_t second = flv.Video(40, 2, 2, 3);
+    Scan(flv.Bytes());
+    EXPECT_EQ(manager.videoIndex, (std::vector<IndexEntry>{{first, 0, 1}, {second, 40, 2}}));
+}
+
 TEST_F(ManagerTest, MetadataComesFromEveryScriptTagOnBuildOnly) {
     FlvBuilder flv;
     flv.Script(0, FlvBuilder::OnMetaData({{"width", FlvBuilder::Amf0Number(640)},
