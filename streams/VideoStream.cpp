@@ -62,13 +62,16 @@ LONG ClampToLong(double value) {
     return static_cast<LONG>(value);
 }
 
-// Runs `body` and turns an allocation failure into E_OUTOFMEMORY at the interface edge.
+// Runs `body` and keeps exceptions from crossing the interface: an allocation failure is
+// E_OUTOFMEMORY, anything else E_UNEXPECTED.
 template <class Body>
 HRESULT Guarded(Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }
 }  // namespace

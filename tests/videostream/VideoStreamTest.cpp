@@ -85,17 +85,26 @@ TEST(VideoStreamPlayback, ReorderedFramesKeepTheirPresentationTimes) {
     for (std::size_t i = 1; i < frames.size(); ++i) {
         EXPECT_DOUBLE_EQ(frames[i].time, static_cast<double>(peer[i].pts)) << "frame " << i;
     }
-    // A seek between keyframes and the frames after it: times only grow.
-    ASSERT_EQ(stream->Seek(0, 1010.0), S_OK);
-    double clock = StreamTime(stream.Get());
-    EXPECT_DOUBLE_EQ(clock, 1010.0);
-    for (int i = 0; i < 20; ++i) {
-        const auto frame = ReadNext(stream.Get());
-        ASSERT_TRUE(frame);
-        EXPECT_DOUBLE_EQ(frame->time, clock);
-        EXPECT_GT(frame->duration, 0.0);
-        clock = frame->time + frame->duration;
-        EXPECT_DOUBLE_EQ(StreamTime(stream.Get()), clock);
+    // A seek to a keyframe and one between keyframes, and the frames after them: each frame is
+    // ffmpeg's frame of its time, and the clock only moves forward.
+    for (double target : {560.0, 1010.0}) {
+        SCOPED_TRACE(target);
+        ASSERT_EQ(stream->Seek(0, target), S_OK);
+        double clock = StreamTime(stream.Get());
+        EXPECT_DOUBLE_EQ(clock, target);
+        for (int i = 0; i < 20; ++i) {
+            const auto frame = ReadNext(stream.Get());
+            ASSERT_TRUE(frame);
+            EXPECT_DOUBLE_EQ(frame->time, clock);
+            EXPECT_GT(frame->duration, 0.0);
+            std::size_t shown = 0;
+            for (std::size_t k = 0; k < peer.size(); ++k) {
+                if (static_cast<double>(peer[k].pts) <= frame->time) shown = k;
+            }
+            EXPECT_EQ(frame->md5, peer[shown].md5) << "at " << frame->time;
+            clock = frame->time + frame->duration;
+            EXPECT_DOUBLE_EQ(StreamTime(stream.Get()), clock);
+        }
     }
 }
 
