@@ -74,6 +74,13 @@ TEST_F(AudioStreamFileTest, PacketsTileTheTrackAndCarryItsSamples) {
     EXPECT_FALSE(packets[0].discontinuity);
     EXPECT_TRUE(Joined(packets) == Ramp(0, 900));
     EXPECT_EQ(Time(stream.Get()), 900.0);
+
+    // Opening again starts the track again, at time 0.
+    ASSERT_EQ(Open(stream.Get(), temp.Wide("audio.flv")), S_OK);
+    EXPECT_EQ(Time(stream.Get()), 0.0);
+    const auto first = ReadPacket(stream.Get(), 100.0);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->data == Ramp(0, 100));
 }
 
 TEST_F(AudioStreamFileTest, TheLastPacketIsPaddedWithSilenceToTheTrackDuration) {
@@ -229,6 +236,29 @@ TEST_F(AudioStreamFileTest, ConfigurationSetsTheDeliveredFormat) {
     const auto packet = ReadPacket(stream.Get(), 100.0);
     ASSERT_TRUE(packet);
     EXPECT_TRUE(packet->data == Ramp(100, 100, 2));
+}
+
+// A damaged stored index whose records point into the file header: the sample format cannot be
+// read (no channels, no rate), and nothing may divide by it.
+TEST_F(AudioStreamFileTest, AStreamWithoutASampleFormatDeliversNothing) {
+    CFLV_Manager manager;
+    manager.facts.hasAudio = true;
+    manager.audioIndex = {{5, 0, 2}, {5, 100, 2}, {5, 200, 2}};
+    ComPtr<IMediaParams> settings;
+    ASSERT_EQ(CreateInstance(CLSID_MediaParams, settings), S_OK);
+    ASSERT_TRUE(SaveAudioInfo(&manager, settings.Get()));
+    const auto params = OpenParams(File(PcmFlv(3)));
+    ASSERT_EQ(params->SetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Get()), S_OK);
+    const auto stream = NewStream();
+    ASSERT_EQ(stream->SendCommandEx(1001, params.Get(), nullptr), S_OK);
+    EXPECT_EQ(Duration(stream.Get()), 200.0);
+    EXPECT_FALSE(ReadPacket(stream.Get(), 100.0));
+    // Nothing can be decoded up to the target: the stream stands at the record before it.
+    ASSERT_EQ(stream->Seek(0, 150.0), S_OK);
+    EXPECT_EQ(Time(stream.Get()), 100.0);
+    EXPECT_EQ(stream->Skip(0, 20.0), S_OK);
+    EXPECT_FALSE(ReadPacket(stream.Get(), 100.0));
+    EXPECT_EQ(Time(stream.Get()), 100.0);
 }
 
 TEST_F(AudioStreamFileTest, RequestsThatCannotBeServedGiveNoPacket) {
