@@ -90,6 +90,8 @@ HRESULT CFlashAudioStream5::SendCommandEx(ULONGLONG lCommand, IUnknown* pCmdPara
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }
 
@@ -174,6 +176,8 @@ HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }
 
@@ -213,6 +217,8 @@ HRESULT CFlashAudioStream5::Read(LONG, double Duration, IUnknown** pData) {
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }
 
