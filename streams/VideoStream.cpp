@@ -385,8 +385,17 @@ HRESULT CFlashVideoStream5::Refresh(IMediaParams* parameters) {
         (void)parameters->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
     }
     manager_->RefreshIndex(settings.Get(), *input_);
-    // Records beyond those already fed mean the input has not ended after all.
-    if (nextRecord_ < manager_->videoIndex.size()) endOfInput_ = false;
+    if (endOfInput_ && HasVideo() && currentTime_ >= 0.0 &&
+        nextRecord_ < manager_->videoIndex.size()) {
+        // The decoder was drained at the old end of the input and holds no reference frames
+        // any more: decoding goes on from the keyframe at or before the current time, and the
+        // timeline goes on where it stood, without a discontinuity.
+        const double time = currentTime_;
+        const bool discontinuity = discontinuityPending_;
+        RestartDecodingAt(time);
+        MoveTo(0, time);
+        discontinuityPending_ = discontinuity;
+    }
     return S_OK;
 }
 
@@ -552,14 +561,22 @@ void CFlashVideoStream5::SeekTo(LONG flags, double time) {
         currentTime_ = PacketTime(recent.front().Get());
         frames_.ReplayRecent();
     } else {
-        frames_.ClearAll();
-        (void)decoder_->Reset(0);
-        endOfInput_ = false;
-        const std::vector<IndexEntry>& index = manager_->videoIndex;
-        nextRecord_ = KeyRecordFor(target);
-        currentTime_ = index.empty() ? 0.0 : static_cast<double>(index[nextRecord_].time);
+        RestartDecodingAt(target);
     }
+    MoveTo(flags, target);
+    discontinuityPending_ = true;
+}
 
+void CFlashVideoStream5::RestartDecodingAt(double target) {
+    frames_.ClearAll();
+    (void)decoder_->Reset(0);
+    endOfInput_ = false;
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    nextRecord_ = KeyRecordFor(target);
+    currentTime_ = index.empty() ? 0.0 : static_cast<double>(index[nextRecord_].time);
+}
+
+void CFlashVideoStream5::MoveTo(LONG flags, double target) {
     const double delta = target - currentTime_;
     if (delta > 0.0) {
         SkipBy(flags, delta);
@@ -575,7 +592,6 @@ void CFlashVideoStream5::SeekTo(LONG flags, double time) {
         currentTime_ = target;
         frames_.Recent().clear();
     }
-    discontinuityPending_ = true;
 }
 
 void CFlashVideoStream5::SkipBy(LONG flags, double duration) {

@@ -103,6 +103,11 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     void FeedRecord(const IndexEntry& entry);
     void ReadFrame(ComPtr<IMediaPacket>& frame);
     void SeekTo(LONG flags, double time);
+    // Empties the frame lists and restarts the decoder at the keyframe record for `target`;
+    // the current time becomes that record's time.
+    void RestartDecodingAt(double target);
+    // From the current time to `target`: skips forward, or stretches the first frame back.
+    void MoveTo(LONG flags, double target);
     void SkipBy(LONG flags, double duration);
     // Reads the next frame and puts it back at the front of the ready list, stamped.
     void ReadAndPutBack();

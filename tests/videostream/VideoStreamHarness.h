@@ -94,9 +94,15 @@ std::string RebuildFlv(const std::vector<VideoTag>& tags,
 // times, sorted.
 std::vector<FrameHash> PeerFrames(const std::filesystem::path& file);
 
+// How many times each of ffmpeg's frames must be shown.
+enum class PeerCoverage {
+    kEveryFrameOnce,
+    kEveryFrame,  // some more than once (long frames are cut)
+    kAnyFrames,   // some not at all (frames the timeline passed over)
+};
 // Checks frames read to the end against ffmpeg's frames of the same file: the first starts at
-// 0, each starts where the one before ended, the last ends at `duration`, every duration is
-// finite and positive, and each frame shows ffmpeg's frame of its start time (its own frame, or
-// the one it was cut from). Every ffmpeg frame is shown; with `exactCount` each exactly once.
+// `start`, each starts where the one before ended, the last ends at `duration`, every duration
+// is finite and positive, and each frame shows ffmpeg's frame of its start time (its own frame,
+// or the one it was cut from).
 void ExpectFramesLikePeer(const std::vector<ReadFrame>& frames, const std::vector<FrameHash>& peer,
-                          double duration, bool exactCount);
+                          double duration, PeerCoverage coverage, double start = 0.0);
