@@ -1,0 +1,235 @@
+// The timeline of the video stream object: the read stage that feeds the decoder, Read, Seek
+// and Skip (members of CFlashVideoStream5; the lock is held by the interface methods).
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "flv/TagLayout.h"
+#include "flv/TemplateData.h"
+#include "flv/VideoData.h"
+#include "streams/VideoStream.h"
+
+namespace {
+// A frame longer than this is cut into one frame duration and a copy carrying the rest.
+constexpr double kLongFrame = 500.0;
+// A seek less than this far past the current time may step back through the recent frames.
+constexpr double kStepBackWindow = 200.0;
+// Skip: a covering frame keeps at least this much after the target, else the next one is used.
+constexpr double kMinimumRemainder = 1.0;
+constexpr double kTimeEpsilon = 1e-8;
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Timeline
+// ---------------------------------------------------------------------------------------------
+
+double CFlashVideoStream5::FrameDuration() const noexcept {
+    return 1000.0 / CFLV_Manager::UsableFrameRate(frameRate_);
+}
+
+bool CFlashVideoStream5::FillReady() {
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    for (;;) {
+        if (nextRecord_ < index.size()) {
+            const IndexEntry entry = index[nextRecord_];
+            ++nextRecord_;
+            FeedRecord(entry);
+        } else {
+            (void)decoder_->Write(kWriteEndOfInput, nullptr);
+            endOfInput_ = true;
+        }
+        ComPtr<IUnknown> output;
+        ComPtr<IMediaPacket> frame;
+        if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output &&
+            SUCCEEDED(output.As(frame))) {
+            std::int64_t time = 0;
+            if (frames_.TakePendingTime(time)) StampPacket(frame.Get(), static_cast<double>(time));
+            (void)frame->SetDuration(FrameDuration());
+            frames_.Ready().push_back(std::move(frame));
+            return true;
+        }
+        if (endOfInput_) return false;
+    }
+}
+
+void CFlashVideoStream5::FeedRecord(const IndexEntry& entry) {
+    if (!input_->SeekTo(entry.position)) return;
+    CFLV_TemplateData tag;
+    if (!tag.Read(*input_) || tag.GetTagType() != kFlvVideoTag) return;
+    CFLV_VideoData* body = tag.VideoBody();
+    if (body == nullptr || body->Payload() == nullptr) return;
+    ComPtr<IMediaPacket> payload = body->TakePayload();
+    (void)payload->SetFormat(format_.Get());
+    StampPacket(payload.Get(), static_cast<double>(tag.Timestamp()));
+    // The index entry's time is the frame's presentation time (tag time plus composition
+    // time). Decoded frames come out in presentation order, so the smallest pending time is
+    // always the next decoded frame's own; tag times alone would be decode times, which run
+    // ahead of the index (and of Seek) on tracks with reordered frames.
+    const std::uint64_t time = std::min<std::uint64_t>(
+        entry.time, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+    frames_.AddPendingTime(static_cast<std::int64_t>(time));
+    (void)decoder_->Write(kWriteData, payload.Get());
+}
+
+void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result) {
+    result = nullptr;
+    if (!input_ || !HasVideo()) return;
+    const double duration = VideoDuration();
+    if (currentTime_ >= duration) return;
+    auto& ready = frames_.Ready();
+    while (ready.size() < 2) {
+        if (!FillReady() && endOfInput_) break;
+    }
+    if (ready.empty()) return;
+
+    ComPtr<IMediaPacket> frame = std::move(ready.front());
+    ready.pop_front();
+    const double next = ready.empty() ? duration : PacketTime(ready.front().Get());
+    double length = std::min(next - currentTime_, duration - currentTime_);
+    if (length > kLongFrame) {
+        const double frameDuration = FrameDuration();
+        if (ComPtr<IMediaPacket> rest = DuplicatePacket(frame.Get())) {
+            StampPacket(rest.Get(), currentTime_ + frameDuration);
+            (void)rest->SetDuration(length - frameDuration);
+            ready.push_front(std::move(rest));
+            length = frameDuration;
+        }
+    }
+    (void)frame->SetTime(currentTime_);
+    (void)frame->SetDuration(length);
+    currentTime_ += length;
+    if (discontinuityPending_) {
+        (void)frame->SetDiscontinuity(VARIANT_TRUE);
+        discontinuityPending_ = false;
+    }
+    frames_.Remember(frame.Get());
+    result = std::move(frame);
+}
+
+void CFlashVideoStream5::ReadAndPutBack() {
+    ComPtr<IMediaPacket> frame;
+    ReadFrame(frame);
+    if (frame) frames_.Ready().push_front(std::move(frame));
+}
+
+std::size_t CFlashVideoStream5::KeyRecordFor(double time) const {
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    std::size_t key = 0;
+    for (std::size_t i = 0; i < index.size() && static_cast<double>(index[i].time) <= time; ++i) {
+        if (index[i].frameType == CFLV_VideoData::kKeyFrame) key = i;
+    }
+    return key;
+}
+
+void CFlashVideoStream5::SeekTo(LONG flags, double time) {
+    if (!input_ || !HasVideo()) return;
+    const double duration = VideoDuration();
+    const double target = std::isnan(time) ? 0.0 : std::clamp(time, 0.0, std::max(duration, 0.0));
+    if (!repositionPending_ && target == currentTime_) return;
+    repositionPending_ = false;
+
+    auto& recent = frames_.Recent();
+    if (!recent.empty() && PacketTime(recent.front().Get()) <= target &&
+        target < currentTime_ + kStepBackWindow) {
+        // A short step back: the recent frames are still at hand.
+        currentTime_ = PacketTime(recent.front().Get());
+        frames_.ReplayRecent();
+    } else {
+        RestartDecodingAt(target);
+    }
+    MoveTo(flags, target);
+    discontinuityPending_ = true;
+}
+
+void CFlashVideoStream5::RestartDecodingAt(double target) {
+    frames_.ClearAll();
+    (void)decoder_->Reset(0);
+    endOfInput_ = false;
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    nextRecord_ = KeyRecordFor(target);
+    currentTime_ = index.empty() ? 0.0 : static_cast<double>(index[nextRecord_].time);
+}
+
+void CFlashVideoStream5::MoveTo(LONG flags, double target) {
+    const double delta = target - currentTime_;
+    if (delta > 0.0) {
+        SkipBy(flags, delta);
+    } else if (delta < 0.0) {
+        // The first record lies after the target: its frame is stretched back to the target.
+        auto& ready = frames_.Ready();
+        if (ready.empty()) ReadAndPutBack();
+        if (!ready.empty()) {
+            IMediaPacket* first = ready.front().Get();
+            StampPacket(first, target);
+            (void)first->SetDuration(PacketDuration(first) - delta);
+        }
+        currentTime_ = target;
+        frames_.Recent().clear();
+    }
+}
+
+void CFlashVideoStream5::SkipBy(LONG flags, double duration) {
+    if (!input_) return;
+    if (!HasVideo()) {
+        discontinuityPending_ = true;
+        return;
+    }
+    double remaining = std::min(duration, std::max(0.0, VideoDuration() - currentTime_));
+    const double target = currentTime_ + remaining;
+    auto& ready = frames_.Ready();
+    auto& recent = frames_.Recent();
+    if (std::isnan(remaining) || remaining <= 0.0) {
+        discontinuityPending_ = true;
+        return;
+    }
+
+    // Drop whole frames until one covers the target.
+    bool covered = false;
+    double length = 0.0;
+    while (!covered) {
+        ReadAndPutBack();
+        if (ready.empty()) break;
+        const double start = PacketTime(ready.front().Get());
+        length = PacketDuration(ready.front().Get());
+        if (start + length > target + kTimeEpsilon) {
+            covered = true;
+            break;
+        }
+        remaining -= length;
+        ready.pop_front();
+        if (!(remaining > 0.0)) break;
+    }
+
+    if (covered && (flags & kFlagWholeFrame) != 0) {
+        // The covering frame is returned whole, from its start.
+        currentTime_ -= length;
+    } else if (covered) {
+        // Too little of the covering frame would remain: the next frame takes its place.
+        while (length - remaining < kMinimumRemainder) {
+            ComPtr<IMediaPacket> dropped = std::move(ready.front());
+            ready.pop_front();
+            ReadAndPutBack();
+            if (ready.empty()) {
+                ready.push_front(std::move(dropped));
+                break;
+            }
+            remaining -= length;
+            length = PacketDuration(ready.front().Get());
+        }
+        // The part before the target counts as shown with the newest recent frame.
+        if (remaining < 0.0) {
+            if (!recent.empty()) recent.pop_back();
+        } else if (remaining > kTimeEpsilon) {
+            if (!recent.empty()) (void)recent.back()->SetDuration(remaining);
+        } else {
+            remaining = 0.0;
+            if (!recent.empty()) recent.pop_back();
+        }
+        const double rest = length - remaining;
+        currentTime_ -= rest;
+        IMediaPacket* first = ready.front().Get();
+        StampPacket(first, currentTime_);
+        (void)first->SetDuration(rest);
+    }
+    discontinuityPending_ = true;
+}
