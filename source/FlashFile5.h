@@ -214,8 +214,9 @@ class CFlashFile5 final : public ComObject<CFlashFile5>,
     HRESULT RequireOpen();
     bool IsOpen();
     HRESULT GetStreamObject(Kind kind, LONG selector, IUnknown** streamObject);
-    HRESULT SeekStreams(Kind kind, LONG selector, LONG flags, double time);
-    HRESULT SkipStreams(Kind kind, LONG selector, LONG flags, double duration);
+    // Seek or Skip (`move`) on every selected stream object; their results are not looked at.
+    HRESULT MoveStreams(Kind kind, LONG selector, LONG flags, double value,
+                        HRESULT (STDMETHODCALLTYPE IMediaStream::*move)(LONG, double));
     HRESULT ReadStream(Kind kind, LONG selector, LONG flags, double duration, IUnknown** data);
     // The duration (or the time) of one stream object; 0.0 while no file is open.
     HRESULT GetStreamTiming(Kind kind, LONG selector, bool duration, double* value);

@@ -133,23 +133,13 @@ HRESULT CFlashFile5::GetStreamObject(Kind kind, LONG selector, IUnknown** stream
     });
 }
 
-HRESULT CFlashFile5::SeekStreams(Kind kind, LONG selector, LONG flags, double time) {
+HRESULT CFlashFile5::MoveStreams(Kind kind, LONG selector, LONG flags, double value,
+                                 HRESULT (STDMETHODCALLTYPE IMediaStream::*move)(LONG, double)) {
     const HRESULT open = RequireOpen();
     if (FAILED(open)) return open;
     return Guarded([&]() -> HRESULT {
         for (const ComPtr<IMediaStream>& stream : SelectStreams(kind, selector)) {
-            (void)stream->Seek(flags, time);
-        }
-        return S_OK;
-    });
-}
-
-HRESULT CFlashFile5::SkipStreams(Kind kind, LONG selector, LONG flags, double duration) {
-    const HRESULT open = RequireOpen();
-    if (FAILED(open)) return open;
-    return Guarded([&]() -> HRESULT {
-        for (const ComPtr<IMediaStream>& stream : SelectStreams(kind, selector)) {
-            (void)stream->Skip(flags, duration);
+            (void)(stream.Get()->*move)(flags, value);
         }
         return S_OK;
     });
@@ -218,16 +208,16 @@ HRESULT CFlashFile5::ResetBuffers(LONG stream, LONG flags) {
 }
 
 HRESULT CFlashFile5::SeekVideo(LONG stream, LONG flags, double time) {
-    return SeekStreams(Kind::kVideo, stream, flags, time);
+    return MoveStreams(Kind::kVideo, stream, flags, time, &IMediaStream::Seek);
 }
 HRESULT CFlashFile5::SeekAudio(LONG stream, LONG flags, double time) {
-    return SeekStreams(Kind::kAudio, stream, flags, time);
+    return MoveStreams(Kind::kAudio, stream, flags, time, &IMediaStream::Seek);
 }
 HRESULT CFlashFile5::SkipVideo(LONG stream, LONG flags, double duration) {
-    return SkipStreams(Kind::kVideo, stream, flags, duration);
+    return MoveStreams(Kind::kVideo, stream, flags, duration, &IMediaStream::Skip);
 }
 HRESULT CFlashFile5::SkipAudio(LONG stream, LONG flags, double duration) {
-    return SkipStreams(Kind::kAudio, stream, flags, duration);
+    return MoveStreams(Kind::kAudio, stream, flags, duration, &IMediaStream::Skip);
 }
 HRESULT CFlashFile5::ReadVideo(LONG stream, LONG flags, IUnknown** data) {
     return ReadStream(Kind::kVideo, stream, flags, 0.0, data);

@@ -377,26 +377,4 @@ TEST_F(FlashFile5EndToEndTest, TwoReadersAndAnObserverShareOneSourceObject) {
     EXPECT_EQ(failures, 0);
 }
 
-TEST_F(FlashFile5EndToEndTest, TheProfileOfAnOpenFileRecreatesItsStreamObjects) {
-    REQUIRE_SAMPLE(file, kH264Aac);
-    ASSERT_EQ(Open(source.Get(), OpenParams(file).Get()), S_OK);
-    auto file5 = source.As<IMediaFileTemplate>();
-    ComPtr<IUnknown> profile;
-    ASSERT_EQ(file5->get_Profile(profile.Put()), S_OK);
-    auto params = profile.As<IMediaParams>();
-    ASSERT_TRUE(params);
-    for (const wchar_t* list : {L"VideoStreamInfo", L"AudioStreamInfo"}) {
-        LONG count = 0;
-        EXPECT_EQ(params->GetCount(Bstr(list).Get(), &count), S_OK);
-        EXPECT_EQ(count, 1);
-        ComPtr<IMediaParams> entry;
-        ASSERT_EQ(params->GetParams(Bstr(list).Get(), 0, 1, entry.Put()), S_OK);
-        EXPECT_TRUE(Has(entry.Get(), L"AVFormat"));
-    }
-    ASSERT_EQ(source->SendCommandEx(3, nullptr, nullptr), S_OK);
-    ASSERT_EQ(file5->put_Profile(profile.Get()), S_OK);
-    EXPECT_EQ(VideoCount(source.Get()), 1);
-    EXPECT_EQ(AudioCount(source.Get()), 1);
-}
-
 }  // namespace

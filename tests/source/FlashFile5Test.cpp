@@ -107,35 +107,32 @@ class FakeStream final : public ComObject<FakeStream<Video>>, public IMediaStrea
     HRESULT STDMETHODCALLTYPE get_StreamType(LONG*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE get_Capabilities(LONG, ULONGLONG*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE get_Duration(double* value) override {
-        world.Record(Note("Duration"));
         *value = Video ? 1234.0 : 2345.0;
-        return S_OK;
+        return Noted("Duration");
     }
     HRESULT STDMETHODCALLTYPE get_Time(double* value) override {
         *value = Video ? 11.0 : 22.0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Seek(LONG, double time) override {
-        world.Record(Note("Seek", static_cast<LONG>(time)));
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Seek(LONG, double time) override { return Noted("Seek", time); }
     HRESULT STDMETHODCALLTYPE Skip(LONG, double) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Read(LONG, double duration, IUnknown** data) override {
-        world.Record(Note("Read", static_cast<LONG>(duration)));
         *data = nullptr;
+        (void)Noted("Read", duration);
         return world.readResult;
     }
     HRESULT STDMETHODCALLTYPE Write(LONG, IUnknown*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Reset(LONG) override {
-        world.Record(Note("Reset"));
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Reset(LONG) override { return Noted("Reset"); }
     HRESULT STDMETHODCALLTYPE SetParam(BSTR, VARIANT) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetParam(BSTR, VARIANT*) override { return S_OK; }
 
   private:
-    Call Note(std::string what, LONG value = 0) const {
-        return Call{id_, Video, std::move(what), value, L""};
+    Call Note(std::string what, double value = 0) const {
+        return Call{id_, Video, std::move(what), static_cast<LONG>(value), L""};
+    }
+    HRESULT Noted(const char* what, double value = 0) {
+        world.Record(Note(what, value));
+        return S_OK;
     }
 
     int id_ = 0;
@@ -152,10 +149,6 @@ std::vector<std::string> Who(const std::vector<Call>& calls, const std::string& 
     return found;
 }
 using Names = std::vector<std::string>;
-
-Bstr Name(const wchar_t* text) {
-    return Bstr(text);
-}
 
 VARIANT LongVariant(LONG value) {
     VARIANT variant{};
@@ -211,13 +204,6 @@ TEST_F(FlashFile5Test, AnswersItsFourInterfacesAndNoErrorSupport) {
     ComPtr<IUnknown> none;
     EXPECT_EQ(source->QueryInterface(IID_OF(ISupportErrorInfo), none.PutVoid()), E_NOINTERFACE);
     EXPECT_EQ(source->QueryInterface(IID_IMediaStream, none.PutVoid()), E_NOINTERFACE);
-    // Both sides are one object: the template's methods report what the source did.
-    ASSERT_EQ(OpenFile(FlvFile("a.flv")), S_OK);
-    LONG status = 0, count = 0;
-    EXPECT_EQ(file->get_Status(&status), S_OK);
-    EXPECT_EQ(file->get_audioTracksCount(&count), S_OK);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(count, 1);
 }
 
 TEST_F(FlashFile5Test, CommandsSelectByTheirLow32BitsOrByOperation) {
@@ -299,15 +285,11 @@ TEST_F(FlashFile5Test, FilesThatAreNotFlvOpenWithoutTracks) {
         EXPECT_EQ(Status(source.Get()), 1);
         EXPECT_EQ(VideoCount(source.Get()) + AudioCount(source.Get()), 0);
     }
-    // Re-opening needs an indexed file.
-    ASSERT_EQ(OpenFile(WriteFile("y.bin", "NOTFLV")), S_OK);
-    ExpectSourceError(source.As<IFlashFile5>()->ReOpenFile(), ZEV_E_INVALIDOPERATION,
-                      L"Invalid operation.");
 }
 
 TEST_F(FlashFile5Test, OpenMakesOneStreamObjectPerKindWithItsOwnSettings) {
     // A colour space set on a new object reaches the host's container at the open.
-    ASSERT_EQ(source->SetParam(Name(L"DecodeColorSpace").Get(), LongVariant(7)), S_OK);
+    ASSERT_EQ(source->SetParam(Bstr(L"DecodeColorSpace").Get(), LongVariant(7)), S_OK);
     auto params = OpenParams(FlvFile("both.flv"));
     ASSERT_EQ(Open(source.Get(), params.Get()), S_OK);
     const auto calls = world.Take();
@@ -366,19 +348,19 @@ TEST_F(FlashFile5Test, SetParamReachesEveryStreamObjectAndGetParamKnowsHasTransp
     VARIANT real{};
     real.vt = VT_R8;
     real.dblVal = 1.5;
-    ASSERT_EQ(source->SetParam(Name(L"DecodeColorSpace").Get(), LongVariant(7)), S_OK);
-    ASSERT_EQ(source->SetParam(Name(L"SomethingElse").Get(), real), S_OK);
-    ASSERT_EQ(source->SetParam(Name(L"decodecolorspace").Get(), LongVariant(9)), S_OK);
+    ASSERT_EQ(source->SetParam(Bstr(L"DecodeColorSpace").Get(), LongVariant(7)), S_OK);
+    ASSERT_EQ(source->SetParam(Bstr(L"SomethingElse").Get(), real), S_OK);
+    ASSERT_EQ(source->SetParam(Bstr(L"decodecolorspace").Get(), LongVariant(9)), S_OK);
     ASSERT_EQ(source->SetParam(nullptr, LongVariant(9)), S_OK);
     const auto calls = world.Take();
     ASSERT_EQ(Who(calls, "100"), (Names{"v1", "a2", "v1", "a2", "v1", "a2", "v1", "a2"}));
     for (const Call& call : calls) EXPECT_EQ(call.value, 7);
 
     VARIANT value = LongVariant(5);
-    EXPECT_EQ(source->GetParam(Name(L"Other").Get(), &value), S_OK);
+    EXPECT_EQ(source->GetParam(Bstr(L"Other").Get(), &value), S_OK);
     EXPECT_EQ(value.vt, VT_I4);
     EXPECT_EQ(value.lVal, 5);
-    EXPECT_EQ(source->GetParam(Name(L"HasTransparent").Get(), &value), S_OK);
+    EXPECT_EQ(source->GetParam(Bstr(L"HasTransparent").Get(), &value), S_OK);
     EXPECT_EQ(value.vt, VT_BOOL);
     EXPECT_EQ(value.boolVal, VARIANT_FALSE);
 }
@@ -455,32 +437,18 @@ TEST_F(FlashFile5Test, WithoutAnOpenFileReadsFailAndTimesAreZero) {
     EXPECT_EQ(VideoCount(source.Get()), 1);
 }
 
-TEST_F(FlashFile5Test, NoOpsLeaveTheirOutValuesAndFixedAnswersDoNotDependOnTheFile) {
+TEST_F(FlashFile5Test, NoOpsLeaveTheirOutValuesAndFixedAnswersRefuseANullPointer) {
     LONG number = 77;
     EXPECT_EQ(source->get_dataTrack(&number), S_OK);
     EXPECT_EQ(file->get_availableVideoCodecsCount(&number), S_OK);
     EXPECT_EQ(number, 77);
     IUnknown* object = reinterpret_cast<IUnknown*>(&object);
     EXPECT_EQ(source->get_audioTransform(0, &object), S_OK);
-    EXPECT_EQ(source->ReadData(0, 0, &object), S_OK);
     EXPECT_EQ(object, reinterpret_cast<IUnknown*>(&object));
-    for (bool open : {false, true}) {
-        if (open) {
-            ASSERT_EQ(OpenFile(FlvFile("both.flv")), S_OK);
-        }
-        EXPECT_EQ(file->get_ContainerType(&number), S_OK);
-        EXPECT_EQ(number, 141);
-        VARIANT_BOOL seekable = 0;
-        EXPECT_EQ(source->get_IsSeekable(42, 0, &seekable), S_OK);
-        EXPECT_EQ(seekable, VARIANT_TRUE);
-        EXPECT_EQ(source->get_dataTracksCount(&number), S_OK);
-        EXPECT_EQ(number, 0);
-        EXPECT_EQ(source->get_dataStream(0, 0, &object), S_OK);
-        EXPECT_EQ(object, nullptr);
-    }
-    // A fixed answer is never written through a null pointer.
+    VARIANT_BOOL seekable = 0;
+    EXPECT_EQ(source->get_IsSeekable(42, 0, &seekable), S_OK);  // no file, any stream
+    EXPECT_EQ(seekable, VARIANT_TRUE);
     EXPECT_EQ(file->get_ContainerType(nullptr), E_POINTER);
-    EXPECT_EQ(source->get_IsSeekable(0, 0, nullptr), E_POINTER);
     EXPECT_EQ(source->get_dataDuration(0, nullptr), E_POINTER);
 }
 
