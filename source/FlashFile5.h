@@ -19,6 +19,11 @@
 // up calls to another. Stream objects never call back into the source, so the two kinds of
 // lock are always taken in the same order.
 //
+// Out pointers: every method that writes through one refuses a null one with E_POINTER, the
+// fixed answers (IsSeekable, ContainerType, ...) included; the methods that do nothing never
+// look at theirs. The duration and time getters answer 0.0 with S_OK while no file is open,
+// whatever the selector; with a file open the selector must name exactly one stream object.
+//
 // Sources: FlashFile5.cpp (commands, open, close, parameters), FlashFile5Tracks.cpp (track
 // lists and forwarding), FlashFile5Writing.cpp (container description, profile, writes),
 // ReOpen.cpp (ReOpenFile).
@@ -223,10 +228,10 @@ class CFlashFile5 final : public ComObject<CFlashFile5>,
     HRESULT GetStreamObjectOut(Kind kind, LONG selector, std::uint32_t command, IUnknown** out);
 
     // Writing side (FlashFile5Writing.cpp).
-    // Creates the stream objects of one kind that the profile's entries under `listName`
-    // describe and hands each its format.
+    // Creates one stream object of `kind` per entry of the profile's "VideoStreamInfo" or
+    // "AudioStreamInfo" list that holds a format of that kind, and hands each its format.
     HRESULT CreateProfileStreams(Kind kind, IMediaParams* profile);
-    // Adds one entry per stream object of `streams` that has a format to `profile`.
+    // Appends to `profile` one entry per stream object of `streams` that has a format.
     static void DescribeStreams(Kind kind, const StreamList& streams, IMediaParams* profile);
 
     // Re-open (ReOpen.cpp): the refreshed index of one kind to the first stream object of it.
