@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "flv/AudioData.h"
+#include "flv/Header.h"
 #include "flv/Metadata.h"
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
@@ -73,6 +74,7 @@ void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
     takenTagOffset = kNoTag;
     if (container != nullptr) {
         (void)LoadStoredIndex(container);
+        ResumeAfterStoredIndex();
     } else {
         (void)Walk(input, true);
     }
@@ -99,6 +101,21 @@ void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
     if (added.audio && !audioIndex.empty()) {
         facts.audioDuration = static_cast<double>(audioIndex.back().time);
     }
+}
+
+void CFLV_Manager::ResumeAfterStoredIndex() {
+    // No walk has run, so a later refresh needs a place to go on from: the last indexed tag,
+    // which that walk reads again without indexing it twice. Without entries, the first tag.
+    std::uint64_t last = 0;
+    bool any = false;
+    for (const auto* index : {&videoIndex, &audioIndex}) {
+        if (!index->empty()) {
+            last = any ? std::max(last, index->back().position) : index->back().position;
+            any = true;
+        }
+    }
+    resumeOffset = any ? last : CFLV_Header::kFirstTagOffset;
+    takenTagOffset = any ? last : kNoTag;
 }
 
 bool CFLV_Manager::WriteMetaData(COutputStream& output) const {
@@ -198,8 +215,11 @@ bool CFLV_Manager::TakeScript(CInputStream& input, std::uint32_t dataSize) {
 
 void CFLV_Manager::UpdateVideoTotals() {
     facts.videoFrameCount = static_cast<std::uint32_t>(videoIndex.size());
-    facts.videoDuration =
-        1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(videoIndex.back().time);
+    // The latest presentation time, not the last entry's: a stream with reordered frames can
+    // end on a frame that is shown before the one decoded just ahead of it.
+    std::uint64_t latest = 0;
+    for (const IndexEntry& entry : videoIndex) latest = std::max(latest, entry.time);
+    facts.videoDuration = 1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(latest);
 }
 
 void CFLV_Manager::DeriveAudioFormat(CInputStream& input) {

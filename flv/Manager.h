@@ -81,7 +81,9 @@ class CFLV_Manager {
     // from the first tag that carries it and never replaced.
     std::unique_ptr<CExtraData> videoExtra;
     std::unique_ptr<CExtraData> audioExtra;
-    // File offset of the tag at which the last walk stopped.
+    // File offset of the tag at which the last walk stopped. After BuildIndex loaded a stored
+    // index, the last indexed tag (or the first tag when none), so that a refresh of a file
+    // opened from the cache still follows the file as it grows.
     std::uint64_t resumeOffset = 0;
 
   private:
@@ -103,6 +105,8 @@ class CFLV_Manager {
     // cannot be parsed.
     bool TakeScript(CInputStream& input, std::uint32_t dataSize);
     Added LoadStoredIndex(IMediaParams* container);
+    // After a stored index was loaded by BuildIndex: where a refresh without a container goes on.
+    void ResumeAfterStoredIndex();
     void UpdateVideoTotals();
     void DeriveAudioFormat(CInputStream& input);
 

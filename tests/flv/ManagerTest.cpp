@@ -150,6 +150,16 @@ TEST_F(ManagerTest, DurationsFromTheIndexWithAUsableFrameRate) {
     }
 }
 
+TEST_F(ManagerTest, DurationEndsAfterTheLatestShownFrameOfReorderedVideo) {
+    // Decode order I P B with composition times: the last tag is shown before the one ahead.
+    FlvBuilder flv;
+    flv.AvcFrame(0, 1, 40, 4);    // shown at 40
+    flv.AvcFrame(40, 2, 80, 4);   // shown at 120
+    flv.AvcFrame(80, 2, 0, 4);    // shown at 80
+    Scan(flv.Bytes());
+    EXPECT_DOUBLE_EQ(manager.facts.videoDuration, 120.0 + 40.0);
+}
+
 TEST_F(ManagerTest, UnknownTagTypeEndsTheWalkThere) {
     FlvBuilder flv;
     flv.Video(0, 1, 2, 10);

@@ -210,7 +210,22 @@ TEST_F(StoredIndexTest, BuildIndexLoadsStreamsExtraDataAndFacts) {
     EXPECT_EQ(loaded.facts.channels, 2);
     EXPECT_EQ(loaded.facts.bitsPerSample, 8);
     EXPECT_EQ(loaded.facts.audioCodecCode, 0x15001);
-    EXPECT_EQ(loaded.resumeOffset, 0u);  // a load does not walk
+
+    // The file grows after an open from the stored index: a refresh goes on from the last
+    // indexed tag and ends with the index of a full walk of the grown file.
+    FlvBuilder grown = flv;
+    for (std::uint32_t i = 30; i < 35; ++i) {
+        grown.AvcFrame(i * 40, 2, 40, 8);
+        grown.Audio(i * 23, 2, 2, 0, 1, 5);
+    }
+    file.Append(std::string_view(grown.Bytes()).substr(flv.Bytes().size()));
+    loaded.RefreshIndex(nullptr, file.Input());
+    FlvTestFile whole(grown.Bytes(), "grown.flv");
+    CFLV_Manager full;
+    full.BuildIndex(nullptr, whole.InputAt(13));
+    EXPECT_EQ(loaded.videoIndex, full.videoIndex);
+    EXPECT_EQ(loaded.audioIndex, full.audioIndex);
+    EXPECT_EQ(loaded.facts.videoFrameCount, 35u);
 }
 
 TEST_F(StoredIndexTest, ExtraDataNeedsTheFactsOfItsStream) {
