@@ -45,15 +45,21 @@ bool ScriptDataValue::Read(ScriptDataReader& reader, unsigned depth) {
 bool ScriptDataValue::ReadEcmaArray(ScriptDataReader& reader, unsigned depth) {
     std::uint64_t count = 0;
     if (!reader.ReadU32(count)) return false;
+    // Many writers leave the count at 0 and end the array with its end marker only: a count of
+    // 0 reads on to the end marker (or to the end of the body), so their metadata is not lost.
+    const bool counted = count != 0;
+    // The smallest property: an empty name (2 bytes) and a marker.
+    constexpr std::uint64_t kSmallestProperty = 3;
     std::uint32_t next = 0;
     reader.PeekU24(next);
     // Every pass consumes at least 3 bytes (name length and marker), so the loop ends with
     // the body whatever the count says.
-    while (next != kScriptObjectEndMarker && count != 0) {
+    while (next != kScriptObjectEndMarker &&
+           (counted ? count != 0 : reader.Remaining() >= kSmallestProperty)) {
         if (!reader.CountVariable()) return false;
         ScriptDataVariable& variable = variables.emplace_back();
         if (!variable.Read(reader, depth + 1)) return false;
-        if (variable.value.type != kScriptStrictArray) --count;
+        if (variable.value.type != kScriptStrictArray && counted) --count;
         reader.PeekU24(next);
     }
     // The end marker, or the 3 bytes that follow the last counted value; not looked at.

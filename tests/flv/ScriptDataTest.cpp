@@ -64,6 +64,20 @@ TEST_F(ScriptDataTest, EndMarkerEndsTheArrayBeforeTheCount) {
     EXPECT_EQ(stream->Tell(), 40u);
 }
 
+TEST_F(ScriptDataTest, CountOfZeroReadsOnToTheEndMarkerOrTheBodyEnd) {
+    std::string bytes = kDurationBody;
+    bytes[17] = '\x00';  // count 0, as many writers leave it
+    CFLV_ScriptData body;
+    ASSERT_TRUE(ReadBody(body, bytes, 40));
+    ASSERT_EQ(body.Properties().size(), 1u);
+    EXPECT_EQ(body.Properties()[0].name, L"duration");
+    EXPECT_EQ(stream->Tell(), 40u);
+    // Without the end marker the body's end ends the array.
+    CFLV_ScriptData unmarked;
+    ASSERT_TRUE(ReadBody(unmarked, bytes.substr(0, 37), 37));
+    EXPECT_EQ(unmarked.Properties().size(), 1u);
+}
+
 TEST_F(ScriptDataTest, MissingEndMarkerStillLandsAtTheBodyEnd) {
     const std::string body2 = kOnMetaData + "\x08\x00\x00\x00\x02"s +  // count 2
                               "\x00\x01w"s + Number(640) +             // "w" = 640
