@@ -10,6 +10,7 @@
 
 #include "mediakit/FfmpegPtr.h"
 #include "mediakit/MediaInterfaces.h"
+#include "platform/ComObject.h"
 
 namespace mediakit {
 
@@ -96,17 +97,5 @@ HRESULT ReceiveFrames(AVCodecContext* codec, AVFrame* frame, Deliver&& deliver) 
 // libavcodec reports every damaged frame on standard error; these decoders report through their
 // results instead. Lowers the process's FFmpeg log level to fatal messages, once.
 void QuietCodecLog() noexcept;
-
-// Runs `body` and turns an escaping exception into a result: the edge of every interface method.
-template <class Body>
-HRESULT GuardedCall(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
 
 }  // namespace mediakit

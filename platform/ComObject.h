@@ -27,12 +27,12 @@
 
 // The lock count of one module (shared library): live objects plus explicit server locks.
 class ComModule {
-public:
+  public:
     void Lock() noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
     void Unlock() noexcept { count_.fetch_sub(1, std::memory_order_acq_rel); }
     LONG LockCount() const noexcept { return count_.load(std::memory_order_acquire); }
 
-private:
+  private:
     std::atomic<LONG> count_{0};
 };
 
@@ -49,8 +49,9 @@ HRESULT QueryInterfaceTable(Object* object, REFIID riid, void** ppv) noexcept {
     // Each interface derives from IUnknown along a single chain, so its IUnknown sits at the
     // same address as the interface itself.
     IUnknown* found = nullptr;
-    ((found == nullptr && riid == IID_OF(Interfaces) ? (found = static_cast<Interfaces*>(object), true)
-                                                     : false),
+    ((found == nullptr && riid == IID_OF(Interfaces)
+          ? void(found = static_cast<Interfaces*>(object))
+          : void()),
      ...);
     if (found == nullptr) return E_NOINTERFACE;
     found->AddRef();
@@ -60,13 +61,14 @@ HRESULT QueryInterfaceTable(Object* object, REFIID riid, void** ppv) noexcept {
 
 template <class Derived>
 class ComObject {
-public:
+  public:
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
     // Creates an object (aggregated when `outer` is not null; then `riid` must be IUnknown),
     // runs its FinalConstruct and answers `riid`. On failure the object is destroyed.
-    static HRESULT CreateInstance(ComModule* module, IUnknown* outer, REFIID riid, void** ppv) noexcept {
+    static HRESULT CreateInstance(ComModule* module, IUnknown* outer, REFIID riid,
+                                  void** ppv) noexcept {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
         if (outer != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
@@ -98,7 +100,7 @@ public:
     // The non-delegating unknown: the identity of an aggregated object inside its outer object.
     IUnknown* InnerUnknown() noexcept { return &comInner_; }
 
-protected:
+  protected:
     explicit ComObject(ComObjectArgs args) noexcept
         : comModule_(args.module), comOuter_(args.outer ? args.outer : &comInner_) {
         comInner_.owner = this;
@@ -121,7 +123,7 @@ protected:
 
     bool IsAggregated() const noexcept { return comOuter_ != &comInner_; }
 
-private:
+  private:
     struct NonDelegatingUnknown final : IUnknown {
         // The object is reached through its base here: the derived part is not built yet when
         // the base constructor stores this pointer.
@@ -156,18 +158,35 @@ private:
 
 // Put in the body of every class built on ComObject: the IUnknown methods of all its interfaces
 // forward to the controlling unknown (the object itself, or its outer object when aggregated).
-#define COM_DELEGATING_IUNKNOWN                                                           \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {        \
-        return this->OuterQueryInterface(riid, ppv);                                    \
-    }                                                                                   \
-    ULONG STDMETHODCALLTYPE AddRef() override { return this->OuterAddRef(); }           \
-    ULONG STDMETHODCALLTYPE Release() override { return this->OuterRelease(); }
+#define COM_DELEGATING_IUNKNOWN                                                  \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { \
+        return this->OuterQueryInterface(riid, ppv);                             \
+    }                                                                            \
+    ULONG STDMETHODCALLTYPE AddRef() override {                                  \
+        return this->OuterAddRef();                                              \
+    }                                                                            \
+    ULONG STDMETHODCALLTYPE Release() override {                                 \
+        return this->OuterRelease();                                             \
+    }
+
+// Runs the body of an interface method and keeps exceptions from crossing the interface: an
+// allocation failure becomes E_OUTOFMEMORY, anything else E_UNEXPECTED.
+template <class Body>
+HRESULT GuardedCall(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
 
 // A class object for Derived. The module it belongs to counts the class object's LockServer
 // calls; a class object does not itself keep the module locked.
 template <class Derived>
 class ClassFactory final : public IClassFactory {
-public:
+  public:
     explicit ClassFactory(ComModule* module) noexcept : module_(module) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -191,13 +210,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (module_) {
-            if (lock) module_->Lock();
-            else module_->Unlock();
+            if (lock)
+                module_->Lock();
+            else
+                module_->Unlock();
         }
         return S_OK;
     }
 
-private:
+  private:
     ComModule* module_;
     std::atomic<ULONG> references_{1};
 };

@@ -80,7 +80,7 @@ CFlashFile5::~CFlashFile5() {
 HRESULT CFlashFile5::SendCommandEx(ULONGLONG command, IUnknown* cmdParams, IUnknown** outInfo) {
     CriticalSectionLock guard(lock_);
     if (outInfo != nullptr) *outInfo = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaParams> params;
         if (cmdParams != nullptr) (void)QueryTo(cmdParams, params);
         if (params && static_cast<std::uint32_t>(command) == 0) {
@@ -253,7 +253,7 @@ void CFlashFile5::SendToAll(std::uint32_t command, IUnknown* params) {
 
 HRESULT CFlashFile5::SetParam(BSTR name, VARIANT value) {
     CriticalSectionLock guard(lock_);
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         Variant copy;
         const HRESULT copied = copy.CopyFrom(&value);
         if (FAILED(copied)) return copied;
@@ -270,7 +270,7 @@ HRESULT CFlashFile5::SetParam(BSTR name, VARIANT value) {
 
 HRESULT CFlashFile5::GetParam(BSTR name, VARIANT* value) {
     CriticalSectionLock guard(lock_);
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         if (!NameIs(name, L"HasTransparent")) return S_OK;
         if (value == nullptr) return E_POINTER;
         // An out value: what the variant held before is the caller's, and is not cleared.

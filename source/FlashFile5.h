@@ -172,19 +172,6 @@ class CFlashFile5 final : public ComObject<CFlashFile5>,
     enum class Kind { kVideo, kAudio };
     using StreamList = std::vector<ComPtr<IMediaStream>>;
 
-    // Runs `body` and keeps exceptions from crossing the interface: an allocation failure is
-    // E_OUTOFMEMORY, anything else E_UNEXPECTED.
-    template <class Body>
-    static HRESULT Guarded(Body&& body) noexcept {
-        try {
-            return body();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
-    }
-
     // Open and close (FlashFile5.cpp).
     HRESULT OpenFile(IMediaParams* params);
     // Creates the stream object of one kind, sets its information container into the host's

@@ -65,7 +65,7 @@ HRESULT CFlashFile5::PutTracksCount(Kind kind, LONG count) {
     // Each stream object holds a decoder and its formats: a count from the host does not get to
     // exhaust the memory.
     if (count > kMaxTracksPerKind) return RaiseError(ZEV_E_INVALIDARG);
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         StreamList& streams = Streams(kind);
         streams.clear();
         for (LONG i = 0; i < count; ++i) {
@@ -121,7 +121,7 @@ HRESULT CFlashFile5::put_audioTrack(LONG track) {
 
 HRESULT CFlashFile5::GetStreamObject(Kind kind, LONG selector, IUnknown** streamObject) {
     if (streamObject == nullptr) return E_POINTER;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaStream> stream;
         HRESULT hr = SelectOne(kind, selector, stream);
         if (FAILED(hr)) return hr;
@@ -137,7 +137,7 @@ HRESULT CFlashFile5::MoveStreams(Kind kind, LONG selector, LONG flags, double va
                                  HRESULT (STDMETHODCALLTYPE IMediaStream::*move)(LONG, double)) {
     const HRESULT open = RequireOpen();
     if (FAILED(open)) return open;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         for (const ComPtr<IMediaStream>& stream : SelectStreams(kind, selector)) {
             (void)(stream.Get()->*move)(flags, value);
         }
@@ -151,7 +151,7 @@ HRESULT CFlashFile5::ReadStream(Kind kind, LONG selector, LONG flags, double dur
     *data = nullptr;
     const HRESULT open = RequireOpen();
     if (FAILED(open)) return open;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaStream> stream;
         const HRESULT selected = SelectOne(kind, selector, stream);
         if (FAILED(selected)) return selected;
@@ -163,7 +163,7 @@ HRESULT CFlashFile5::GetStreamTiming(Kind kind, LONG selector, bool duration, do
     if (value == nullptr) return E_POINTER;
     *value = 0.0;
     if (!IsOpen()) return S_OK;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaStream> stream;
         const HRESULT selected = SelectOne(kind, selector, stream);
         if (FAILED(selected)) return selected;
@@ -175,7 +175,7 @@ HRESULT CFlashFile5::GetStreamObjectOut(Kind kind, LONG selector, std::uint32_t 
                                         IUnknown** out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaStream> stream;
         const HRESULT selected = SelectOne(kind, selector, stream);
         if (FAILED(selected)) return selected;
@@ -192,7 +192,7 @@ HRESULT CFlashFile5::get_audioStream(LONG, LONG stream, IUnknown** streamObject)
 }
 
 HRESULT CFlashFile5::ResetBuffers(LONG stream, LONG flags) {
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         if ((flags & kResetVideo) != 0) {
             for (const ComPtr<IMediaStream>& video : SelectStreams(Kind::kVideo, stream)) {
                 (void)video->Reset(flags);
@@ -248,7 +248,7 @@ HRESULT CFlashFile5::get_videoTransform(LONG stream, IUnknown** transform) {
 }
 
 HRESULT CFlashFile5::put_audioFormat(LONG stream, IUnknown* format) {
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaStream> selected;
         const HRESULT hr = SelectOne(Kind::kAudio, stream, selected);
         if (FAILED(hr)) return hr;

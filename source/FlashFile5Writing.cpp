@@ -76,7 +76,7 @@ HRESULT CFlashFile5::put_Profile(IUnknown* profile) {
     if (profile == nullptr || FAILED(QueryTo(profile, container)) || !container) {
         return RaiseError(ZEV_E_INVALIDARG);
     }
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         videoStreams_.clear();
         audioStreams_.clear();
         const HRESULT hr = CreateProfileStreams(Kind::kVideo, container.Get());
@@ -116,7 +116,7 @@ HRESULT CFlashFile5::CreateProfileStreams(Kind kind, IMediaParams* profile) {
 HRESULT CFlashFile5::get_Profile(IUnknown** profile) {
     if (profile == nullptr) return E_POINTER;
     *profile = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaParams> container;
         if (FAILED(::CreateInstance(CLSID_MediaParams, container))) {
             return RaiseError(ZEV_E_MEMORY);

@@ -14,7 +14,7 @@ constexpr LONG kShareObject = 1;
 
 HRESULT CFlashFile5::ReOpenFile() {
     CriticalSectionLock guard(lock_);
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         if (!input_ || !manager_) return RaiseError(ZEV_E_INVALIDOPERATION);
         if (!input_->RefreshSize()) return RaiseError(ZEV_E_FILEACCESS);
         manager_->RefreshIndex(nullptr, *input_);

@@ -52,18 +52,6 @@ LONG ClampToLong(double value) {
     return static_cast<LONG>(value);
 }
 
-// Runs `body` and keeps exceptions from crossing the interface: an allocation failure is
-// E_OUTOFMEMORY, anything else E_UNEXPECTED.
-template <class Body>
-HRESULT Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
 }  // namespace
 
 CFlashVideoStream5::~CFlashVideoStream5() {
@@ -87,7 +75,7 @@ HRESULT CFlashVideoStream5::SendCommandEx(ULONGLONG command, IUnknown* parameter
                                           IUnknown** outInfo) {
     CriticalSectionLock guard(lock_);
     if (outInfo != nullptr) *outInfo = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaParams> params;
         if (parameters != nullptr) (void)QueryTo(parameters, params);
         if (command == 0 && params) {
@@ -154,7 +142,7 @@ HRESULT CFlashVideoStream5::get_Time(double* time) {
 
 HRESULT CFlashVideoStream5::Seek(LONG flags, double time) {
     CriticalSectionLock guard(lock_);
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         SeekTo(flags, time);
         return S_OK;
     });
@@ -162,7 +150,7 @@ HRESULT CFlashVideoStream5::Seek(LONG flags, double time) {
 
 HRESULT CFlashVideoStream5::Skip(LONG flags, double duration) {
     CriticalSectionLock guard(lock_);
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         SkipBy(flags, duration);
         return S_OK;
     });
@@ -172,7 +160,7 @@ HRESULT CFlashVideoStream5::Read(LONG, double, IUnknown** data) {
     CriticalSectionLock guard(lock_);
     if (data == nullptr) return E_POINTER;
     *data = nullptr;
-    return Guarded([&]() -> HRESULT {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaPacket> frame;
         ReadFrame(frame);
         *data = frame.Detach();
