@@ -10,7 +10,7 @@
 #include "platform/Bstr.h"
 #include "platform/Com.h"
 #include "platform/Variant.h"
-#include "source/Cache.h"
+#include "streams/StreamIndex.h"
 
 namespace {
 constexpr LONG kStreamTypeVideo = 1;
@@ -236,30 +236,8 @@ HRESULT CFlashVideoStream5::Open(IMediaParams* parameters) {
 }
 
 void CFlashVideoStream5::BuildIndex(IMediaParams* parameters) {
-    ComPtr<IMediaParams> settings;
-    (void)parameters->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
     if (!manager_) manager_ = std::make_unique<CFLV_Manager>();
-    if (settings) {
-        manager_->BuildIndex(settings.Get(), *input_);
-        return;
-    }
-
-    CacheHandle cache;
-    ComPtr<IMediaParams> loaded;
-    Bstr hash;
-    if (SUCCEEDED(parameters->GetString(Bstr(L"FileHash").Get(), -1, hash.Put())) && hash) {
-        // An unusable hash prepares nothing: the cache is then neither read nor written.
-        (void)PrepareCache(cache, hash.Get(), kCacheKey, kCacheVersion, kCacheKindVideo);
-        if (!LoadCache(cache, loaded)) loaded = nullptr;
-    }
-    manager_->BuildIndex(loaded.Get(), *input_);
-    if (!loaded && manager_->facts.hasVideo && !cache.Path().empty()) {
-        ComPtr<IMediaParams> fresh;
-        if (SUCCEEDED(::CreateInstance(CLSID_MediaParams, fresh)) &&
-            SaveVideoInfo(manager_.get(), fresh.Get())) {
-            (void)SaveCache(cache, fresh.Get());
-        }
-    }
+    BuildStreamIndex(parameters, *input_, *manager_, StreamKind::kVideo);
 }
 
 void CFlashVideoStream5::ConfigureFormat() {
