@@ -1,0 +1,54 @@
+// The component library as the tests reach it: loaded once with dlopen (and never unloaded, as
+// COM keeps the modules it loads), its five entry points, and what the tests share around it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "frame/Interfaces.h"
+#include "mediakit/MediaInterfaces.h"
+#include "platform/ComPtr.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempRegistry.h"
+
+struct ComponentLibrary {
+    HRESULT (*getClassObject)(REFCLSID clsid, REFIID riid, void** ppv) = nullptr;
+    HRESULT (*canUnloadNow)() = nullptr;
+    HRESULT (*registerServer)() = nullptr;
+    HRESULT (*unregisterServer)() = nullptr;
+    HRESULT (*install)(BOOL install, LPCWSTR commandLine) = nullptr;
+};
+
+// The built library's path, as the tests load it (and as registration writes it).
+std::wstring ComponentPath();
+// The entry points; the first call loads the library and fails the test when it cannot.
+const ComponentLibrary& Component();
+// The class object of `clsid` straight from DllGetClassObject.
+ComPtr<IClassFactory> ComponentClassObject(REFCLSID clsid);
+
+// Runs `scenario` in a child process and expects it to pass there. DllInstall's per-user flag
+// lasts for the rest of a process, so each scenario that may set it runs on its own; failures in
+// the child are printed by the child.
+void RunInChildProcess(const std::function<void()>& scenario);
+
+// Each test gets its own registry hives, application-data folder and named-mutex folder; the
+// host framework's classes are registered in the process.
+class ComponentTest : public ::testing::Test {
+  protected:
+    ComponentTest();
+    void SetUp() override;
+
+    TempRegistry registry;
+
+  private:
+    ScopedEnv data_;
+    ScopedEnv run_;
+};
+
+// A short FLV file made by ffmpeg: Sorenson H.263 video at 25 frames per second and MP3 audio;
+// nullopt when ffmpeg is not available.
+std::optional<std::filesystem::path> SampleFile();
