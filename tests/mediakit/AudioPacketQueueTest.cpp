@@ -3,95 +3,56 @@
 
 #include "tests/mediakit/MediaKitTestSupport.h"
 
-namespace {
-
-class AudioPacketQueueTest : public ::testing::Test {
-  protected:
-    // 44100 Hz stereo 16-bit: 4 bytes per sample frame.
-    AudioPacketQueueTest() {
-        const WAVEFORMATEX wave{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-        EXPECT_EQ(format->SetWaveFormat(&wave), S_OK);
-    }
-
-    // Writes `size` bytes that continue the running byte pattern.
-    HRESULT Write(LONG size, IAudioFormat* packetFormat = nullptr) {
+// 44100 Hz stereo 16-bit PCM (4 bytes per sample frame) written in odd sizes and cut at odd
+// durations, through the listed slots: 7 GetDuration, 12 Write, 13 Reset, 15 ReadDuration.
+TEST(AudioPacketQueue, CutsAtWholeSampleFramesAndKeepsLeftovers) {
+    auto queue = Create<IAudioPacketQueue>(CLSID_AudioPacketQueue);
+    auto format = Create<IAudioFormat>(CLSID_AudioFormat);
+    const WAVEFORMATEX wave{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    ASSERT_EQ(format->SetWaveFormat(&wave), S_OK);
+    unsigned written = 0, read = 0;
+    // Writes `size` bytes that continue a running byte pattern.
+    const auto write = [&](LONG size) {
         auto packet = Create<IMediaPacket>(CLSID_AudioPacket);
-        EXPECT_EQ(packet->SetFormat(packetFormat ? packetFormat : format.Get()), S_OK);
+        EXPECT_EQ(packet->SetFormat(format.Get()), S_OK);
         EXPECT_EQ(packet->Allocate(size, 0), S_OK);
         BYTE* data = ReadValue<BYTE*>(packet.Get(), &IMediaPacket::GetData);
         for (LONG i = 0; i < size; ++i) data[i] = static_cast<BYTE>(written++ * 7);
-        const HRESULT hr = queue->Write(0, packet.Get());
+        EXPECT_EQ(CallSlot(queue.Get(), 12, LONG{0}, static_cast<IUnknown*>(packet.Get())), S_OK);
         EXPECT_EQ(packet->Allocate(size, -1), S_OK);  // the queue copied; the packet is ours
-        return hr;
-    }
-
-    // Reads `ms`; checks that a packet carries the next bytes of the pattern, its duration and
-    // format, and returns its size (-1 for no packet).
-    LONG Read(double ms) {
-        ComPtr<IUnknown> out;
-        EXPECT_EQ(queue->ReadDuration(ms, out.Put()), S_OK);
-        if (!out) return -1;
-        auto packet = out.As<IMediaPacket>();
+    };
+    // Reads `ms`; checks that a packet carries the next bytes of the pattern and its duration,
+    // and answers its size (-1 for no packet).
+    const auto readMs = [&](double ms) -> LONG {
+        auto packet = ReadValue<ComPtr<IUnknown>>(queue.Get(), 15, ms).As<IMediaPacket>();
+        if (!packet) return -1;
         const LONG size = ReadValue<LONG>(packet.Get(), &IMediaPacket::GetSize);
         const BYTE* data = ReadValue<BYTE*>(packet.Get(), &IMediaPacket::GetData);
         for (LONG i = 0; i < size; ++i) EXPECT_EQ(data[i], static_cast<BYTE>(read++ * 7));
         EXPECT_NEAR(ReadValue<double>(packet.Get(), &IMediaPacket::GetDuration),
                     size / 4 * 1000.0 / 44100, 1e-9);
-        ComPtr<IUnknown> packetFormat;
-        EXPECT_EQ(packet->GetFormat(packetFormat.Put()), S_OK);
-        EXPECT_EQ(packetFormat.Get(), static_cast<IUnknown*>(format.Get()));
         return size;
-    }
+    };
+    const auto held = [&] { return ReadValue<double>(queue.Get(), 7); };
 
-    double Held() { return ReadValue<double>(queue.Get(), &IAudioPacketQueue::GetDuration); }
-
-    ComPtr<IAudioPacketQueue> queue = Create<IAudioPacketQueue>(CLSID_AudioPacketQueue);
-    ComPtr<IAudioFormat> format = Create<IAudioFormat>(CLSID_AudioFormat);
-    unsigned written = 0;
-    unsigned read = 0;
-};
-
-}  // namespace
-
-TEST_F(AudioPacketQueueTest, CutsAtWholeSampleFramesAndKeepsLeftovers) {
-    ASSERT_EQ(Write(1000), S_OK);  // 250 frames
-    ASSERT_EQ(Write(3002), S_OK);  // 750.5 frames: half a frame waits for the next write
-    EXPECT_NEAR(Held(), 1000 * 1000.0 / 44100, 1e-9);
-    // 10 ms = 441 frames exactly; 0.7 ms = 30.87 frames, cut to 30; 0.01 ms is no whole frame.
-    EXPECT_EQ(Read(10.0), 441 * 4);
-    EXPECT_EQ(Read(0.7), 30 * 4);
-    EXPECT_EQ(Read(0.01), -1);
-    EXPECT_NEAR(Held(), 529 * 1000.0 / 44100, 1e-9);
-    EXPECT_EQ(Read(12.02), -1);  // 530.08 frames: 530 wanted, 529 held; nothing is lost
-    ASSERT_EQ(Write(2), S_OK);   // completes the half frame
-    EXPECT_NEAR(Held(), 530 * 1000.0 / 44100, 1e-9);
-    // What GetDuration reports can be read back whole despite rounding in the milliseconds.
-    EXPECT_EQ(Read(Held()), 530 * 4);
-    EXPECT_EQ(Held(), 0.0);
-}
-
-TEST_F(AudioPacketQueueTest, RequestsOfNothingOrTooMuchGiveNoPacket) {
-    ASSERT_EQ(Write(400), S_OK);
+    write(1000);  // 250 frames
+    write(3002);  // 750.5 frames: half a frame waits for the next write
+    EXPECT_NEAR(held(), 1000 * 1000.0 / 44100, 1e-9);
+    // Nothing, nonsense, or more than is held gives no packet and takes nothing.
     for (const double ms :
-         {0.0, -5.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 3.0}) {
-        EXPECT_EQ(Read(ms), -1) << ms;
+         {0.0, -5.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 22.7, 0.01}) {
+        EXPECT_EQ(readMs(ms), -1) << ms;
     }
-    EXPECT_NEAR(Held(), 100 * 1000.0 / 44100, 1e-9);
-    EXPECT_EQ(queue->ReadDuration(1.0, nullptr), E_POINTER);
-}
-
-TEST_F(AudioPacketQueueTest, LayoutComesFromTheFirstPacketUntilReset) {
-    ASSERT_EQ(Write(8), S_OK);
-    auto mono = Create<IAudioFormat>(CLSID_AudioFormat);
-    const WAVEFORMATEX wave{WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
-    ASSERT_EQ(mono->SetWaveFormat(&wave), S_OK);
-    EXPECT_EQ(Write(8, mono.Get()), E_INVALIDARG);  // another layout while stereo is held
-    ASSERT_EQ(queue->Reset(0), S_OK);
-    EXPECT_EQ(Held(), 0.0);
-    ASSERT_EQ(Write(8, mono.Get()), S_OK);
-    EXPECT_NEAR(Held(), 4 * 1000.0 / 44100, 1e-9);
-
-    auto formatless = Create<IMediaPacket>(CLSID_AudioPacket);
-    ASSERT_EQ(formatless->Allocate(8, 0), S_OK);
-    EXPECT_EQ(queue->Write(0, formatless.Get()), E_INVALIDARG);
+    // 10 ms = 441 frames exactly; 0.7 ms = 30.87 frames, cut to 30.
+    EXPECT_EQ(readMs(10.0), 441 * 4);
+    EXPECT_EQ(readMs(0.7), 30 * 4);
+    EXPECT_EQ(readMs(12.02), -1);  // 530.08 frames: 530 wanted, 529 held; nothing is lost
+    write(2);                      // completes the half frame
+    EXPECT_NEAR(held(), 530 * 1000.0 / 44100, 1e-9);
+    // What GetDuration reports can be read back whole despite rounding in the milliseconds.
+    EXPECT_EQ(readMs(held()), 530 * 4);
+    EXPECT_EQ(held(), 0.0);
+    write(8);
+    ASSERT_EQ(CallSlot(queue.Get(), 13, LONG{0}), S_OK);  // Reset
+    EXPECT_EQ(held(), 0.0);
 }

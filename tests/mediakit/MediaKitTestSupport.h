@@ -28,28 +28,35 @@ Result CallSlot(Interface* object, int slot, Args... args) {
     return reinterpret_cast<Function>(table[slot])(object, args...);
 }
 
-// Reads a value through vtable slot `slot`; the out pointer follows `args`.
-template <class T, class Interface, class... Args>
-T ReadSlot(Interface* object, int slot, Args... args) {
-    T value{};
-    EXPECT_EQ(CallSlot(object, slot, args..., &value), S_OK) << "slot " << slot;
-    return value;
-}
-
-// Reads a value through an interface method; the out pointer follows `args`. A Bstr receives
-// a string the method allocates.
+// Reads a value through `method`, an interface method or a vtable slot number; the out pointer
+// follows `args`. A Bstr or ComPtr receives what the callee allocates.
 template <class T, class Interface, class Method, class... Args>
 T ReadValue(Interface* object, Method method, Args... args) {
     T value{};
-    if constexpr (std::is_same_v<T, Bstr>) {
-        EXPECT_EQ((object->*method)(args..., value.Put()), S_OK);
+    auto out = [&] {
+        if constexpr (requires { value.Put(); }) {
+            return value.Put();
+        } else {
+            return &value;
+        }
+    }();
+    if constexpr (std::is_integral_v<Method>) {
+        EXPECT_EQ(CallSlot(object, method, args..., out), S_OK) << "slot " << method;
     } else {
-        EXPECT_EQ((object->*method)(args..., &value), S_OK);
+        EXPECT_EQ((object->*method)(args..., out), S_OK);
     }
     return value;
 }
 
-// A BSTR that lives for the test (names are passed as BSTRs).
+// A BSTR that lives for the full expression (names are passed as BSTRs).
 inline Bstr B(const wchar_t* text) {
     return Bstr(text);
+}
+
+// A memory stream holding `bytes`, its position at their end.
+inline ComPtr<IStream> StreamOf(const std::string& bytes) {
+    ComPtr<IStream> stream;
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
+    EXPECT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr), S_OK);
+    return stream;
 }
