@@ -76,3 +76,16 @@ inline std::optional<std::wstring> RegistryString(HKEY root, const wchar_t* subK
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
 }
+
+// Sets the string value `name` (null: the default value) of `subKey` below `root`, creating the
+// key and its parents as needed; returns the first failing status, else ERROR_SUCCESS.
+inline LSTATUS SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t* name,
+                                 const std::wstring& value) {
+    HKEY raw = nullptr;
+    const LSTATUS status =
+        RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    UniqueRegistryKey key(raw);
+    return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
