@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "mediakit/AudioPacket.h"
 #include "platform/Com.h"
 
 namespace mediakit {
@@ -87,15 +88,13 @@ HRESULT AudioDecoder::Read(LONG, double, IUnknown** packet) {
         const std::size_t limit =
             static_cast<std::size_t>(std::numeric_limits<LONG>::max()) / frameBytes * frameBytes;
         const std::size_t bytes = std::min(pcm_.size(), limit);
-        ComPtr<IMediaPacket> output;
-        HRESULT hr = ::CreateInstance(CLSID_AudioPacket, output);
+        ComPtr<IAudioPacket> output;
+        BYTE* data = nullptr;
+        HRESULT hr = AudioPacket::CreateWithBlock(static_cast<LONG>(bytes), output, &data);
         if (FAILED(hr)) return hr;
         hr = output->SetFormat(outputFormat_.Get());
         if (FAILED(hr)) return hr;
-        hr = output->Allocate(static_cast<LONG>(bytes), 0);
-        if (FAILED(hr)) return hr;
-        hr = output->CopyIn(0, pcm_.data(), static_cast<LONG>(bytes));
-        if (FAILED(hr)) return hr;
+        if (bytes > 0) std::memcpy(data, pcm_.data(), bytes);
         pcm_.erase(pcm_.begin(), pcm_.begin() + static_cast<std::ptrdiff_t>(bytes));
         *packet = output.Detach();
         return S_OK;

@@ -4,6 +4,7 @@ target_sources(mediakit PRIVATE
   ClassList.cpp
   MediaKit.cpp
   MediaParams.cpp
+  PacketBlocks.cpp
   ParamList.cpp
   ParamsFile.cpp
   StreamBytes.cpp

@@ -4,7 +4,8 @@
 // GetData hands out the block itself, which no lock could guard anyway.
 //
 // Packets are made for every frame and PCM block, so the block is reused when a new one fits in
-// it, and CreateWithBlock gives a block left for the caller to fill without clearing it first.
+// it, blocks come from and go back to the recycled ones of mediakit/PacketBlocks.h, and
+// CreateWithBlock gives a block left for the caller to fill without clearing it first.
 #pragma once
 
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "mediakit/ClassList.h"
 #include "mediakit/MediaInterfaces.h"
+#include "mediakit/PacketBlocks.h"
 #include "mediakit/Reserved.h"
 
 namespace mediakit {
@@ -151,6 +153,7 @@ class PacketBase : public ComObject<Derived>, public Interface {
 
   protected:
     explicit PacketBase(ComObjectArgs args) : ComObject<Derived>(args) {}
+    ~PacketBase() { ReturnPacketBlock(std::move(block_), capacity_); }
 
     // Copies what a derived packet adds to these fields; Duplicate calls it on the copy.
     void CopyDetails(const Derived&) {}
@@ -190,11 +193,13 @@ class PacketBase : public ComObject<Derived>, public Interface {
     // memory (the block is then as it was).
     bool Resize(std::size_t size, bool keep) noexcept {
         if (size > capacity_) {
-            std::unique_ptr<BYTE[]> grown(new (std::nothrow) BYTE[size]);
+            std::size_t capacity = 0;
+            std::unique_ptr<BYTE[]> grown = TakePacketBlock(size, capacity);
             if (!grown) return false;
             if (keep && size_ > 0) std::memcpy(grown.get(), block_.get(), size_);
+            ReturnPacketBlock(std::move(block_), capacity_);
             block_ = std::move(grown);
-            capacity_ = size;
+            capacity_ = capacity;
         }
         size_ = size;
         return true;

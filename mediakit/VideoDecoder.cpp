@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "mediakit/DecoderSupport.h"
+#include "mediakit/VideoPacket.h"
 #include "platform/Com.h"
 
 namespace mediakit {
@@ -475,14 +476,11 @@ HRESULT VideoDecoder::Deliver(const AVFrame* frame) {
         picture = converted_.get();
     }
 
+    // The frame is copied once, straight into the packet's block.
     ComPtr<IMediaPacket> output;
-    HRESULT hr = ::CreateInstance(CLSID_VideoPacket, output);
-    if (FAILED(hr)) return hr;
-    hr = output->Allocate(size, 0);
-    if (FAILED(hr)) return hr;
     BYTE* data = nullptr;
-    hr = output->GetData(&data);
-    if (FAILED(hr) || data == nullptr) return FAILED(hr) ? hr : E_FAIL;
+    HRESULT hr = VideoPacket::CreateWithBlock(size, output, &data);
+    if (FAILED(hr)) return hr;
     if (av_image_copy_to_buffer(data, size, picture->data, picture->linesize, target, width, height,
                                 1) < 0) {
         return S_FALSE;
