@@ -1,11 +1,10 @@
-// Helpers shared by the script data and metadata tests: AMF0 field builders for bulk inputs
-// (hand-written inputs stay inline in the tests) and a fixture that serves bytes through an
-// input stream on a temporary file.
+// Helpers shared by the script data and metadata tests: short names for the AMF0 field builders,
+// automation values, and a fixture that serves bytes through an input stream on a temporary
+// file.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,70 +12,34 @@
 
 #include "flv/ScriptData.h"
 #include "io/InputStream.h"
+#include "tests/support/FlvBuilder.h"
 #include "tests/support/TempDir.h"
 
 namespace script_test {
-inline std::string U16(std::uint16_t value) {
-    return {static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
-}
-
-inline std::string U32(std::uint32_t value) {
-    return U16(static_cast<std::uint16_t>(value >> 16)) +
-           U16(static_cast<std::uint16_t>(value & 0xFFFF));
-}
-
-// The 8 big-endian bytes of a double.
-inline std::string Double(double value) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    return U32(static_cast<std::uint32_t>(bits >> 32)) + U32(static_cast<std::uint32_t>(bits));
-}
-
+inline constexpr auto U32 = [](std::uint32_t value) { return FlvBuilder::BigEndian(value, 4); };
 // A property name or short string: 16-bit length and the bytes.
-inline std::string Text(std::string_view text) {
-    return U16(static_cast<std::uint16_t>(text.size())) + std::string(text);
-}
+inline constexpr auto Text = [](std::string_view text) { return FlvBuilder::Amf0Name(text); };
+// A Number value: marker 0 and the 8 big-endian bytes of the double.
+inline constexpr auto Number = [](double value) { return FlvBuilder::Amf0Number(value); };
+inline constexpr auto Double = [](double value) { return Number(value).substr(1); };
 
-// A Number value: marker 0 and the double.
-inline std::string Number(double value) {
-    return std::string(1, '\0') + Double(value);
-}
-
-// Automation values of the three types the writer turns into AMF0.
-inline VARIANT R8(double number) {
-    VARIANT value;
-    value.vt = VT_R8;
-    value.dblVal = number;
+// An automation value of `type` holding `content` in `field`.
+template <class T>
+VARIANT MakeVariant(VARTYPE type, T VARIANT::*field, T content) {
+    VARIANT value{};
+    value.vt = type;
+    value.*field = content;
     return value;
 }
-
-inline VARIANT I4(LONG number) {
-    VARIANT value;
-    value.vt = VT_I4;
-    value.lVal = number;
-    return value;
-}
-
-inline VARIANT Bool(VARIANT_BOOL flag) {
-    VARIANT value;
-    value.vt = VT_BOOL;
-    value.boolVal = flag;
-    return value;
-}
-
-// Reads the body of the script tag that a real file has first (at offset 13) from `input`,
-// opened on the file; the cursor ends after the body.
-inline void ReadFirstScriptTag(CInputStream& input, CFLV_ScriptData& body) {
-    ASSERT_TRUE(input.SeekTo(13));
-    std::uint8_t tagType = 0;
-    std::uint32_t dataSize = 0;
-    ASSERT_TRUE(input.ReadValue(tagType, FieldType::UI8));
-    ASSERT_TRUE(input.ReadValue(dataSize, FieldType::UI24));
-    ASSERT_EQ(tagType, 18);
-    ASSERT_TRUE(input.SkipBytes(7));  // time, extended time, stream id
-    body.DataSize = dataSize;
-    ASSERT_TRUE(body.Read(input));
-    EXPECT_EQ(input.Tell(), 24u + dataSize);
-}
+inline constexpr auto R8 = [](double n) { return MakeVariant(VT_R8, &VARIANT::dblVal, n); };
+inline constexpr auto I4 = [](LONG n) { return MakeVariant(VT_I4, &VARIANT::lVal, n); };
+inline constexpr auto Bool = [](VARIANT_BOOL b) {
+    return MakeVariant(VT_BOOL, &VARIANT::boolVal, b);
+};
+// A VT_BSTR value that the caller clears.
+inline constexpr auto TextValue = [](const wchar_t* text) {
+    return MakeVariant(VT_BSTR, &VARIANT::bstrVal, SysAllocString(text));
+};
 
 // The bytes an output stream holds.
 inline std::string Written(const COutputStream& stream) {
@@ -86,24 +49,18 @@ inline std::string Written(const COutputStream& stream) {
 
 class ScriptBytesTest : public ::testing::Test {
   protected:
-    // A fresh input stream on a file holding `bytes`, cursor at `start`.
-    CInputStream& Input(const std::string& bytes, std::uint64_t start = 0) {
+    // A fresh input stream on a file holding `bytes`, cursor at its start.
+    CInputStream& Input(const std::string& bytes) {
         temp.Write("script.bin", bytes);
         stream = std::make_unique<CInputStream>();
         stream->Open(temp.Wide("script.bin"));
-        EXPECT_TRUE(stream->IsOpen());
-        if (start != 0) {
-            EXPECT_TRUE(stream->SeekTo(start));
-        }
         return *stream;
     }
 
-    // Reads `body` with DataSize `dataSize` from a file holding `bytes`, starting at `start`.
-    bool ReadBody(CFLV_ScriptData& body, const std::string& bytes, std::uint32_t dataSize,
-                  std::uint64_t start = 0) {
-        CInputStream& input = Input(bytes, start);
+    // Reads `body` with DataSize `dataSize` from a file holding `bytes`.
+    bool ReadBody(CFLV_ScriptData& body, const std::string& bytes, std::uint32_t dataSize) {
         body.DataSize = dataSize;
-        return body.Read(input);
+        return body.Read(Input(bytes));
     }
 
     TempDir temp;
