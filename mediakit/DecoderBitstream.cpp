@@ -44,7 +44,6 @@ class BitReader {
 };
 
 constexpr std::size_t kScreenHeaderSize = 4;
-constexpr std::uint8_t kScreenV2ReservedFrameFlags = 0xFC;  // everything but IFrameImage, Palette
 constexpr std::uint8_t kScreenV2ReservedBlockFlags = 0xE0;
 constexpr std::uint8_t kScreenV2DiffBlock = 0x04;
 constexpr std::uint8_t kScreenV2PrimeCurrent = 0x02;
