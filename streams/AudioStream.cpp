@@ -167,6 +167,13 @@ HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
         const LONG blockAlign = OutputBlockAlign();
         double step = offset;
         while (FramesIn(step) * blockAlign > blockAlign) {
+            // Once every record is decoded and nothing is queued, all that lies before the
+            // target is the padding silence: the position moves there without making it, or a
+            // far target (a damaged time stamp) would cost hours of silence to discard.
+            if (nextRecord >= index.size() && silenceOwed == 0 && QueuedFrames() == 0) {
+                currentTime = target;
+                break;
+            }
             ComPtr<IUnknown> discarded;
             (void)Read(0, std::min(step, kSeekStepMs), discarded.Put());
             if (!discarded) break;

@@ -101,7 +101,11 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     // or the input has ended and the decoder holds nothing more (false).
     bool FillReady();
     void FeedRecord(const IndexEntry& entry);
-    void ReadFrame(ComPtr<IMediaPacket>& frame);
+    // Takes the next frame off the ready list, stamped and remembered. A frame that stands for
+    // a long time (a gap in the time stamps) is cut: a read takes one frame duration of it; a
+    // skip towards `skipTarget` takes all the whole frame durations before the target at once.
+    static constexpr double kNotSkipping = -1.0;
+    void ReadFrame(ComPtr<IMediaPacket>& frame, double skipTarget = kNotSkipping);
     void SeekTo(LONG flags, double time);
     // Empties the frame lists and restarts the decoder at the keyframe record for `target`;
     // the current time becomes that record's time.
@@ -110,7 +114,7 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     void MoveTo(LONG flags, double target);
     void SkipBy(LONG flags, double duration);
     // Reads the next frame and puts it back at the front of the ready list, stamped.
-    void ReadAndPutBack();
+    void ReadAndPutBack(double skipTarget = kNotSkipping);
     // The index record a full seek to `time` starts decoding from: the last keyframe not after
     // it among the records up to the first one after it (record 0 when there is none).
     std::size_t KeyRecordFor(double time) const;

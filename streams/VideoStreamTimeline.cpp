@@ -71,7 +71,7 @@ void CFlashVideoStream5::FeedRecord(const IndexEntry& entry) {
     (void)decoder_->Write(kWriteData, payload.Get());
 }
 
-void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result) {
+void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result, double skipTarget) {
     result = nullptr;
     if (!input_ || !HasVideo()) return;
     const double duration = VideoDuration();
@@ -85,14 +85,22 @@ void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result) {
     ComPtr<IMediaPacket> frame = std::move(ready.front());
     ready.pop_front();
     const double next = ready.empty() ? duration : PacketTime(ready.front().Get());
-    double length = std::min(next - currentTime_, duration - currentTime_);
+    // Never below 0: a frame followed by an earlier one (time stamps that run backwards) is
+    // shown for no time, and the timeline never runs back.
+    double length = std::max(0.0, std::min(next - currentTime_, duration - currentTime_));
     if (length > kLongFrame) {
         const double frameDuration = FrameDuration();
-        if (ComPtr<IMediaPacket> rest = DuplicatePacket(frame.Get())) {
-            StampPacket(rest.Get(), currentTime_ + frameDuration);
-            (void)rest->SetDuration(length - frameDuration);
-            ready.push_front(std::move(rest));
-            length = frameDuration;
+        // A skip takes the whole frame durations before its target in one piece: cut one frame
+        // duration at a time, a gap of days (a damaged time stamp) would take millions of steps.
+        const double before = std::floor((skipTarget - currentTime_) / frameDuration);
+        const double piece = before > 1.0 ? before * frameDuration : frameDuration;
+        if (piece < length) {
+            if (ComPtr<IMediaPacket> rest = DuplicatePacket(frame.Get())) {
+                StampPacket(rest.Get(), currentTime_ + piece);
+                (void)rest->SetDuration(length - piece);
+                ready.push_front(std::move(rest));
+                length = piece;
+            }
         }
     }
     (void)frame->SetTime(currentTime_);
@@ -106,9 +114,9 @@ void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result) {
     result = std::move(frame);
 }
 
-void CFlashVideoStream5::ReadAndPutBack() {
+void CFlashVideoStream5::ReadAndPutBack(double skipTarget) {
     ComPtr<IMediaPacket> frame;
-    ReadFrame(frame);
+    ReadFrame(frame, skipTarget);
     if (frame) frames_.Ready().push_front(std::move(frame));
 }
 
@@ -187,7 +195,7 @@ void CFlashVideoStream5::SkipBy(LONG flags, double duration) {
     bool covered = false;
     double length = 0.0;
     while (!covered) {
-        ReadAndPutBack();
+        ReadAndPutBack(target);
         if (ready.empty()) break;
         const double start = PacketTime(ready.front().Get());
         length = PacketDuration(ready.front().Get());
