@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Registry.h"
 #include "tests/support/TempDir.h"
@@ -88,4 +89,21 @@ inline LSTATUS SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t
     UniqueRegistryKey key(raw);
     return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// The names of the subkeys of `subKey` below `root` in enumeration order; empty when the key
+// cannot be opened.
+inline std::vector<std::wstring> RegistrySubkeyNames(HKEY root, const wchar_t* subKey) {
+    std::vector<std::wstring> names;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return names;
+    UniqueRegistryKey key(raw);
+    wchar_t name[kRegistryMaxKeyNameLength + 1];
+    for (DWORD i = 0, length = std::size(name);
+         RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+         ++i, length = std::size(name)) {
+        names.emplace_back(name, length);
+    }
+    return names;
 }
