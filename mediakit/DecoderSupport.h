@@ -34,6 +34,22 @@ AVCodecID VideoCodecId(LONG hostCodec) noexcept;
 // `bitsPerSample` is 8 and 16-bit little-endian otherwise.
 AVCodecID AudioCodecId(LONG hostCodec, int bitsPerSample) noexcept;
 
+// Frames smaller than this many pixels are decoded on the calling thread alone: handing them
+// between libavcodec's threads costs more than decoding them.
+constexpr long long kThreadedFrameArea = 320 * 240;
+
+// libavcodec's own threads for a video decoder of frames of `width` x `height` (0 when not
+// known): frame and slice threads, which keep output order and content, unless the frames are
+// known to be small. Inline, so that a bare decoding program can use the same setting.
+inline void SetVideoDecoderThreads(AVCodecContext* context, int width, int height) noexcept {
+    if (width > 0 && height > 0 && static_cast<long long>(width) * height < kThreadedFrameArea) {
+        context->thread_count = 1;
+        return;
+    }
+    context->thread_count = 0;
+    context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+}
+
 // The data block of a host packet; empty when the packet has none.
 std::span<const std::uint8_t> PacketBytes(IMediaPacket* packet) noexcept;
 

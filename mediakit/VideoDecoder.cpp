@@ -244,6 +244,8 @@ HRESULT VideoDecoder::Configure(IUnknown* parameter) {
     double frameRate = 0.0;
     if (FAILED(format->GetCodec(&hostCodec))) hostCodec = 0;
     if (FAILED(format->GetFrameRate(&frameRate))) frameRate = 0.0;
+    if (FAILED(format->GetWidth(&frameWidth_))) frameWidth_ = 0;
+    if (FAILED(format->GetHeight(&frameHeight_))) frameHeight_ = 0;
     const AVCodecID id = VideoCodecId(hostCodec);
     if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr) {
         configureResult_ = kDecoderUnsupportedCodec;
@@ -293,9 +295,7 @@ HRESULT VideoDecoder::OpenCodec(AVCodecID id) {
     if (id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_VP6F || id == AV_CODEC_ID_VP6A) {
         if (!SetCodecExtraData(context.get(), extraData_)) return E_OUTOFMEMORY;
     }
-    // libavcodec's own threads; frame threading keeps output order and content unchanged.
-    context->thread_count = 0;
-    context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    SetVideoDecoderThreads(context.get(), frameWidth_, frameHeight_);
     const int result = avcodec_open2(context.get(), decoder, nullptr);
     if (result == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
     if (result < 0) return kDecoderOpenFailed;

@@ -70,6 +70,9 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public DecoderSlots<I
     LONG hostCodec_ = 0;
     AVCodecID codecId_ = AV_CODEC_ID_NONE;
     double frameRate_ = 0.0;
+    // The frame size the format names (0 when it names none); it chooses the thread setting.
+    LONG frameWidth_ = 0;
+    LONG frameHeight_ = 0;
     LONG colorSpace_ = kColorSpaceYuv420;
     std::vector<std::uint8_t> extraData_;
     int nalLengthSize_ = 4;  // of the AVC configuration record
