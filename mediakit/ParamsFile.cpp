@@ -21,22 +21,39 @@ constexpr std::size_t kContentSizeOffset = 16;
 constexpr std::size_t kMinElementSize = 2;
 constexpr std::size_t kMinEntrySize = 4 + 4 + kMinElementSize;
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
+// CRC-32 tables for eight bytes a step ("slicing by 8"): table[0] is the classic byte table, and
+// table[k][n] is the CRC of byte n followed by k zero bytes. A cache file of an index with many
+// entries runs to megabytes, and the byte-at-a-time loop was a large part of loading one.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrcTables() {
+    std::array<std::array<std::uint32_t, 256>, 8> tables{};
     for (std::uint32_t n = 0; n < 256; ++n) {
         std::uint32_t c = n;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
+        tables[0][n] = c;
     }
-    return table;
+    for (std::size_t k = 1; k < 8; ++k) {
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            const std::uint32_t previous = tables[k - 1][n];
+            tables[k][n] = tables[0][previous & 0xFFu] ^ (previous >> 8);
+        }
+    }
+    return tables;
 }
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+constexpr auto kCrcTables = MakeCrcTables();
 
 std::uint32_t Crc32(std::string_view bytes) {
+    const auto& t = kCrcTables;
     std::uint32_t crc = 0xFFFFFFFFu;
-    for (const char byte : bytes) {
-        crc = kCrcTable[(crc ^ static_cast<std::uint8_t>(byte)) & 0xFFu] ^ (crc >> 8);
+    const auto* next = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    std::size_t left = bytes.size();
+    for (; left >= 8; left -= 8, next += 8) {
+        const std::uint32_t low =
+            crc ^ (std::uint32_t{next[0]} | std::uint32_t{next[1]} << 8 |
+                   std::uint32_t{next[2]} << 16 | std::uint32_t{next[3]} << 24);
+        crc = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^
+              t[4][low >> 24] ^ t[3][next[4]] ^ t[2][next[5]] ^ t[1][next[6]] ^ t[0][next[7]];
     }
+    for (; left > 0; --left, ++next) crc = t[0][(crc ^ *next) & 0xFFu] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
 
