@@ -9,6 +9,7 @@
 #include <climits>
 #include <utility>
 
+#include "platform/LargePages.h"
 #include "platform/TextConvert.h"
 
 namespace {
@@ -244,6 +245,8 @@ bool ReadWholeFile(std::wstring_view path, std::string& content, std::uint64_t l
     File file;
     std::uint64_t size = 0;
     if (!file.Open(path, File::Mode::ReadShared) || !file.Size(size) || size > limit) return false;
+    content.reserve(static_cast<std::size_t>(size));
+    AdviseLargePages(content.data(), content.capacity());
     content.resize(static_cast<std::size_t>(size));
     std::size_t got = 0;
     if (!file.ReadAt(0, content.data(), content.size(), got)) return false;

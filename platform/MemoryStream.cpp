@@ -1,5 +1,6 @@
 #include "platform/MemoryStream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -7,10 +8,13 @@
 #include <vector>
 
 #include "platform/ComObject.h"
+#include "platform/LargePages.h"
 
 namespace {
 // The largest stream, as an HGLOBAL block can hold.
 constexpr ULONGLONG kMaxSize = 0xFFFFFFFFu;
+// Streams from this size on ask for large pages (platform/LargePages.h).
+constexpr std::size_t kLargeBlock = std::size_t{4} << 20;
 
 // The bytes of a memory stream; clones share them, each with its own seek position.
 struct SharedBlock {
@@ -153,7 +157,14 @@ class MemoryStream final : public ComObject<MemoryStream>, public IStream {
     bool Resize(ULONGLONG size) {
         if (size > kMaxSize) return false;
         try {
-            block_->bytes.resize(static_cast<std::size_t>(size));
+            std::vector<BYTE>& bytes = block_->bytes;
+            const auto wanted = static_cast<std::size_t>(size);
+            if (wanted > bytes.capacity() && wanted >= kLargeBlock) {
+                // Grown as resize grows it, with the new block advised before it is touched.
+                bytes.reserve(std::max(wanted, 2 * bytes.capacity()));
+                AdviseLargePages(bytes.data(), bytes.capacity());
+            }
+            bytes.resize(wanted);
         } catch (const std::bad_alloc&) {
             return false;
         }
