@@ -5,6 +5,7 @@
 
 #include "flv/AudioData.h"
 #include "flv/Header.h"
+#include "flv/IndexMemory.h"
 #include "flv/Metadata.h"
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
@@ -35,22 +36,31 @@ std::uint64_t VideoEntryTime(std::uint32_t tagTime, std::int32_t compositionTime
     return time < 0 ? 0 : static_cast<std::uint64_t>(time);
 }
 
-// Appends to an index during a walk. A full index grows at least twofold, and at once towards
-// the number of entries that the whole file is projected to hold at the rate seen so far (at most
-// eightfold per step): a long walk moves its entries a few times instead of twenty, and capacity
-// that is never filled costs no memory pages.
+// Appends to an index during a walk. A full index grows at least twofold, and at once to the
+// number of entries that the whole file is projected to hold at the rate seen so far (plus an
+// eighth), so that a long walk moves its entries once or twice instead of twenty times: fresh
+// memory pages are costly, and capacity that is never filled costs none. One step reserves at
+// most eightfold or kLargeStep entries, whichever is more, and never more than the rest of the
+// file could hold, so that a projection from an unusual start stays harmless.
 void Append(std::vector<IndexEntry>& index, const IndexEntry& entry, std::uint64_t fileSize) {
     if (index.size() == index.capacity()) {
         constexpr std::size_t kFirstCapacity = 64;
+        constexpr double kLargeStep = 1 << 22;
+        // The smallest indexed tag: header, a one-byte body and its PreviousTagSize.
+        constexpr double kSmallestTag = kFlvTagHeaderSize + 1 + kFlvPreviousTagSizeBytes;
         const std::size_t size = index.size();
         std::size_t wanted = std::max(kFirstCapacity, 2 * size);
         if (entry.position > 0 && fileSize > entry.position && size >= kFirstCapacity) {
-            const double projected = static_cast<double>(size) *
-                                     (static_cast<double>(fileSize) / entry.position) * 1.125;
-            const double ceiling = 8.0 * static_cast<double>(size);
+            const double held = static_cast<double>(size);
+            const double projected =
+                held * (static_cast<double>(fileSize) / static_cast<double>(entry.position)) *
+                1.125;
+            const double ceiling =
+                std::min(std::max(8.0 * held, kLargeStep),
+                         held + static_cast<double>(fileSize - entry.position) / kSmallestTag);
             wanted = std::max(wanted, static_cast<std::size_t>(std::min(projected, ceiling)));
         }
-        index.reserve(wanted);
+        ReserveIndex(index, wanted);
     }
     index.push_back(entry);
 }

@@ -4,6 +4,8 @@
 #include <limits>
 #include <new>
 
+#include "flv/IndexMemory.h"
+
 namespace {
 constexpr std::uint64_t kReadBlockRecords = 1024;
 constexpr std::uint64_t kBatches = 8;
@@ -162,7 +164,7 @@ bool ReadStoredIndex(IStream* stream, StoredIndexExtras& extras,
             std::vector<IndexEntry>& target = kind == kStoredVideoKind ? videoIndex : audioIndex;
             if (!reserved) {
                 // A stream holds one kind of record: room for all of them at once.
-                target.reserve(target.size() + remaining);
+                ReserveIndex(target, target.size() + remaining);
                 reserved = true;
             }
             target.push_back({GetLittle(record, 8), GetLittle(record + 8, 8),

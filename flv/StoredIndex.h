@@ -35,6 +35,11 @@ HRESULT WriteStoredIndex(IStream* stream, const CExtraData* videoExtra,
                          const CExtraData* audioExtra, const std::vector<IndexEntry>& entries,
                          std::uint32_t kind) noexcept;
 
+// The bytes WriteStoredIndex writes for `extraBytes` bytes of extra data and `records` records.
+constexpr std::uint64_t StoredIndexSize(std::uint64_t extraBytes, std::uint64_t records) {
+    return 4 + 4 + extraBytes + 4 + records * kStoredRecordSize;
+}
+
 // What ReadStoredIndex found besides the records.
 struct StoredIndexExtras {
     CExtraData video;  // the V bytes (empty when V <= 0)

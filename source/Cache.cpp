@@ -35,12 +35,28 @@ bool SetIndexStream(IMediaParams* container, const wchar_t* name, const CFLV_Man
                     bool video) {
     ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) return false;
+    // Sized once for what is written, so that a large index is not copied into larger and
+    // larger blocks (each taking fresh memory) while the stream grows.
+    const CExtraData* extra = video ? manager.videoExtra.get() : manager.audioExtra.get();
+    const std::uint64_t records = video ? manager.videoIndex.size() : manager.audioIndex.size();
+    ULARGE_INTEGER size{};
+    size.QuadPart = StoredIndexSize(extra != nullptr ? extra->Length() : 0, records);
+    if (FAILED(stream->SetSize(size)) ||
+        FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr))) {
+        throw std::bad_alloc();
+    }
     const HRESULT written = video
                                 ? WriteStoredIndex(stream.Get(), manager.videoExtra.get(), nullptr,
                                                    manager.videoIndex, kStoredVideoKind)
                                 : WriteStoredIndex(stream.Get(), nullptr, manager.audioExtra.get(),
                                                    manager.audioIndex, kStoredAudioKind);
     if (written == E_OUTOFMEMORY) throw std::bad_alloc();
+    // A write that stopped early leaves the stream as long as what it wrote.
+    ULARGE_INTEGER end{};
+    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_CUR, &end)) &&
+        end.QuadPart != size.QuadPart) {
+        (void)stream->SetSize(end);
+    }
     (void)container->SetStream(Bstr(name).Get(), 0, 1, stream.Get());
     return true;
 }
