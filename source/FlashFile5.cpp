@@ -199,6 +199,11 @@ HRESULT CFlashFile5::OpenStream(Kind kind, IMediaParams* params, IMediaParams* l
     // and is translated so that the host does not take it for success.
     if (hr < 0) return hr;
     if (hr > 0) return MapResult(hr);
+    // A colour space asked for before the open reaches the new video stream object too (its
+    // open does not read "ReadColorSpace"); the default needs no message.
+    if (kind == Kind::kVideo && colourSpace_ != 0) {
+        (void)stream->SendCommandEx(kStreamColorSpace, params, nullptr);
+    }
     opened.push_back(std::move(stream));
     return S_OK;
 }

@@ -296,9 +296,13 @@ void CFlashVideoStream5::ConfigureDecoder(std::uint32_t codecId) {
 }
 
 void CFlashVideoStream5::Probe() {
+    if (!input_ || !HasVideo() || currentTime_ >= VideoDuration()) return;
+    // The first decoded frame tells the size.
     ComPtr<IMediaPacket> frame;
-    ReadFrame(frame);
-    if (!frame) return;
+    if (!DecodeFirstRecordAlone(frame)) {
+        if (!FillReady()) return;
+        frame = frames_.Ready().front();
+    }
     ComPtr<IUnknown> formatObject;
     ComPtr<IVideoFormat> decoded;
     if (FAILED(frame->GetFormat(formatObject.Put())) || FAILED(formatObject.As(decoded))) return;
@@ -313,6 +317,21 @@ void CFlashVideoStream5::Probe() {
     (void)format_->SetHeight(height);
     (void)format_->SetDisplayWidth(displayWidth);
     (void)format_->SetDisplayHeight(displayHeight);
+}
+
+bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    if (index.empty()) return false;
+    FeedRecord(index.front());
+    (void)decoder_->Write(kWriteEndOfInput, nullptr);
+    ComPtr<IUnknown> output;
+    if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output && SUCCEEDED(output.As(frame))) {
+        return true;
+    }
+    frames_.ClearAll();
+    (void)decoder_->Command(kProcessorStop, nullptr, nullptr);
+    (void)decoder_->Command(kProcessorStart, nullptr, nullptr);
+    return false;
 }
 
 void CFlashVideoStream5::Rewind() {
@@ -385,8 +404,23 @@ HRESULT CFlashVideoStream5::Info(IUnknown** outInfo) {
 HRESULT CFlashVideoStream5::SetColorSpace(IMediaParams* parameters) {
     if (parameters == nullptr) return RaiseError(ZEV_E_INVALIDARG);
     LONG value = colorSpace_;
-    if (SUCCEEDED(parameters->GetLong(Bstr(L"ReadColorSpace").Get(), -1, &value))) {
-        colorSpace_ = value;
+    if (FAILED(parameters->GetLong(Bstr(L"ReadColorSpace").Get(), -1, &value))) return S_OK;
+    colorSpace_ = value;
+    // An open stream's decoder takes the new colour space at once; otherwise a host that asks
+    // for a colour space after the open would go on getting the one of the open. Frames already
+    // decoded in another one are decoded again, so that the next frame read is in the new one,
+    // with the time, duration and mark it would have had.
+    if (status_ != 1) return S_OK;
+    Variant colorSpace;
+    colorSpace.Get()->vt = VT_I4;
+    colorSpace.Get()->lVal = colorSpace_;
+    (void)decoder_->SetParam(Bstr(L"DecodeColorSpace").Get(), colorSpace.Get());
+    if (!frames_.Ready().empty() && currentTime_ >= 0.0 && HasVideo()) {
+        const bool discontinuity = discontinuityPending_;
+        const double time = currentTime_;
+        RestartDecodingAt(time);
+        MoveTo(0, time);
+        discontinuityPending_ = discontinuity;
     }
     return S_OK;
 }
