@@ -137,3 +137,11 @@ int WaitForWorker(int pid) {
     if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
 }
+
+bool WorkerEnded(int pid, int& status) {
+    int raw = 0;
+    const pid_t ended = ::waitpid(pid, &raw, WNOHANG);
+    if (ended == 0) return false;
+    status = ended == pid && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return true;
+}

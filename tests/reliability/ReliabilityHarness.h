@@ -60,3 +60,5 @@ void WriteWhole(const std::filesystem::path& file, const std::string& bytes);
 int StartWorker(const std::vector<std::string>& arguments);
 // Waits for a worker; its exit status, or -1 when it did not exit normally.
 int WaitForWorker(int pid);
+// True once the worker has ended (then `status` is as WaitForWorker gives it).
+bool WorkerEnded(int pid, int& status);
