@@ -1,3 +1,5 @@
+// Text conversion in the "ANSI code page" (UTF-8): lengths with and without terminator, nothing
+// written past a capacity, and malformed input as replacement characters.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,94 +25,49 @@ std::wstring Decode(std::string_view bytes) {
 }
 }  // namespace
 
-TEST(TextConvert, MultiByteLengthMinusOneCountsTheTerminator) {
+TEST(TextConvert, LengthsCountTheTerminatorOnlyForMinusOneAndCapacitiesHold) {
     wchar_t text[8];
     std::wmemset(text, kUntouched, 8);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0), 4);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, text, 8), 4);
     EXPECT_EQ(std::wstring(text, 5), std::wstring(L"abc\0#", 5));
-    // An explicit length converts exactly that many bytes and adds no terminator.
-    std::wmemset(text, kUntouched, 8);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abcdef", 3, text, 8), 3);
-    EXPECT_EQ(text[3], kUntouched);
-    // Capacity 0 only measures, even with a buffer given.
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xE2\x82\xAC!", 4, text, 0), 2);
-    EXPECT_EQ(text[3], kUntouched);
-}
-
-TEST(TextConvert, MultiByteFailuresReturnZeroAndWriteNothingPastCapacity) {
-    wchar_t text[8];
-    std::wmemset(text, kUntouched, 8);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abcd", -1, text, 4),
-              0);  // the terminator does not fit
+    // Too small: nothing past the capacity, and 0.
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abcd", -1, text, 4), 0);  // the terminator
     EXPECT_EQ(text[4], kUntouched);
     std::wmemset(text, kUntouched, 8);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abcd", 4, text, 3), 0);
     EXPECT_EQ(text[3], kUntouched);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 0, text, 8), 0);  // nothing to convert
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -2, text, 8), 0);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, nullptr, 3, text, 8), 0);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 8), 0);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, text, -1), 0);
-    EXPECT_EQ(MultiByteToWideChar(1252, 0, "abc", 3, text, 8), 0);  // only UTF-8 is known
-}
-
-TEST(TextConvert, MalformedUtf8BecomesReplacementCharacters) {
-    const std::wstring R = L"\uFFFD";
-    struct Case {
-        std::string_view bytes;
-        std::wstring expected;
-    };
-    const Case cases[] = {
-        {"plain", L"plain"},
-        {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", L"\u00E4\u20AC\U0001F600"},  // 2, 3 and 4 bytes
-        {"\xC3", R},              // truncated at the end
-        {"\xE2\x82", R},          // truncated three-byte sequence: one replacement
-        {"\xE2\x82(", R + L"("},  // interrupted sequence
-        {"\xF0\x9F\x98", R},
-        {"\x80", R},                                  // lone continuation byte
-        {"\xC0\xAF", R + R},                          // overlong '/'
-        {"\xE0\x80\xAF", R + R + R},                  // overlong, three bytes
-        {"\xED\xA0\x80", R + R + R},                  // a UTF-16 surrogate
-        {"\xF4\x90\x80\x80", R + R + R + R},          // above U+10FFFF
-        {"\xF8\x88\x80\x80\x80", R + R + R + R + R},  // five-byte form
-        {"\xFF"
-         "a",
-         R + L"a"},
-        {std::string_view("a\0b", 3), std::wstring(L"a\0b", 3)},  // a zero byte is a character
-    };
-    for (const Case& c : cases) EXPECT_EQ(Decode(c.bytes), c.expected) << c.bytes;
-    // A sequence cut by the given length is not completed from the bytes after it.
-    wchar_t text[4];
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xE2\x82\xAC", 2, text, 4), 1);
-    EXPECT_EQ(text[0], L'\uFFFD');
-}
-
-TEST(TextConvert, WideToMultiByteMirrorsTheSameRules) {
+    // The other way: a character that does not fit whole is not started.
     char bytes[8];
-    std::memset(bytes, '#', sizeof bytes);
-    BOOL usedDefault = TRUE;
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"a\u00E4", -1, nullptr, 0, nullptr, nullptr), 4);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"a\u00E4", -1, bytes, 8, nullptr, &usedDefault), 4);
-    EXPECT_EQ(std::string(bytes, 5), std::string("a\xC3\xA4\0#", 5));
-    EXPECT_EQ(usedDefault, FALSE);
-    // A character that does not fit whole is not started.
     std::memset(bytes, '#', sizeof bytes);
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"a\u20AC", 2, bytes, 3, nullptr, nullptr), 0);
     EXPECT_EQ(bytes[1], '#');
     EXPECT_EQ(bytes[3], '#');
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"abc", 0, bytes, 8, nullptr, nullptr), 0);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, nullptr, 1, bytes, 8, nullptr, nullptr), 0);
-    // Values that are no Unicode scalar value are written as U+FFFD.
+}
+
+TEST(TextConvert, MalformedInputBecomesReplacementCharacters) {
+    const std::wstring R = L"\uFFFD";
+    const struct {
+        std::string_view bytes;
+        std::wstring expected;
+    } cases[] = {
+        {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", L"\u00E4\u20AC\U0001F600"},  // 2, 3 and 4 bytes
+        {"\xE2\x82", R},                      // truncated three-byte sequence: one replacement
+        {"\xE2\x82(", R + L"("},              // interrupted sequence
+        {"\x80", R},                          // lone continuation byte
+        {"\xC0\xAF", R + R},                  // overlong '/'
+        {"\xED\xA0\x80", R + R + R},          // a UTF-16 surrogate
+        {"\xF4\x90\x80\x80", R + R + R + R},  // above U+10FFFF
+        {std::string_view("a\0b", 3), std::wstring(L"a\0b", 3)},  // a zero byte is a character
+    };
+    for (const auto& c : cases) EXPECT_EQ(Decode(c.bytes), c.expected) << c.bytes;
+    // A sequence cut by the given length is not completed from the bytes after it.
+    wchar_t text[4];
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xE2\x82\xAC", 2, text, 4), 1);
+    EXPECT_EQ(text[0], L'\uFFFD');
+    // Wide values that are no Unicode scalar value are written as U+FFFD.
     const wchar_t invalid[] = {0xD800, 0x110000, static_cast<wchar_t>(-1)};
     char out[16];
     ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, invalid, 3, out, 16, nullptr, nullptr), 9);
     EXPECT_EQ(std::string(out, 9), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
-TEST(TextConvert, ConvenienceFormsRoundTrip) {
-    const std::wstring text = L"Gr\u00FC\u00DFe \U0001F600 \u20AC";
-    EXPECT_EQ(Utf8ToWide(WideToUtf8(text)), text);
-    EXPECT_EQ(WideToUtf8(text).size(), 16u);
-    EXPECT_EQ(Utf8ToWide("\xE2\x82"), L"\uFFFD");
 }

@@ -1,18 +1,10 @@
 #include "tests/videostream/VideoStreamHarness.h"
 
-#include <algorithm>
-#include <cmath>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <set>
-
 #include "flv/Header.h"
 #include "flv/Manager.h"
 #include "mediakit/MediaKit.h"
 #include "platform/Bstr.h"
 #include "platform/Com.h"
-#include "platform/ErrorInfo.h"
 #include "platform/TextConvert.h"
 #include "source/Cache.h"
 #include "streams/VideoStream.h"
@@ -31,50 +23,29 @@ const Sample kLargeSample{"vs_flv1_large.flv",
                           "-f lavfi -i testsrc2=size=640x480:rate=25 -t 2 -c:v flv1 -q:v 1 "
                           "-g 250"};
 
-void RegisterVideoStreamClasses() {
-    static const bool registered = [] {
-        EXPECT_EQ(MediaKitRegisterClasses(), S_OK);
-        static ComponentClassRegistration classes;
-        classes.Add<CFlashVideoStream5>(CLSID_FlashVideoStream5);
-        return true;
-    }();
-    (void)registered;
-}
-
-ReadFrame Describe(IMediaPacket* packet) {
-    ReadFrame frame;
-    EXPECT_EQ(packet->GetTime(&frame.time), S_OK);
-    EXPECT_EQ(packet->GetDuration(&frame.duration), S_OK);
-    VARIANT_BOOL mark = VARIANT_FALSE;
-    EXPECT_EQ(packet->GetDiscontinuity(&mark), S_OK);
-    frame.discontinuity = mark != VARIANT_FALSE;
-    EXPECT_EQ(packet->GetSize(&frame.size), S_OK);
-    BYTE* data = nullptr;
-    EXPECT_EQ(packet->GetData(&data), S_OK);
-    if (data != nullptr && frame.size > 0) {
-        frame.md5 = Md5Hex(data, static_cast<std::size_t>(frame.size));
+namespace {
+class VideoStreamClasses : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
+        classes_.emplace().Add<CFlashVideoStream5>(CLSID_FlashVideoStream5);
     }
-    return frame;
-}
+    void TearDown() override {
+        classes_.reset();
+        MediaKitRevokeClasses();
+    }
+
+  private:
+    std::optional<ComponentClassRegistration> classes_;
+};
+[[maybe_unused]] auto* const kRegistration =
+    ::testing::AddGlobalTestEnvironment(new VideoStreamClasses);
+}  // namespace
 
 ComPtr<IMediaStream> NewVideoStream() {
-    RegisterVideoStreamClasses();
     ComPtr<IMediaStream> stream;
     EXPECT_EQ(CreateInstance(CLSID_FlashVideoStream5, stream), S_OK);
     return stream;
-}
-
-ComPtr<IMediaParams> OpenParams(const std::filesystem::path& file, const wchar_t* hash) {
-    RegisterVideoStreamClasses();
-    ComPtr<IMediaParams> params;
-    EXPECT_EQ(CreateInstance(CLSID_MediaParams, params), S_OK);
-    EXPECT_EQ(params->SetLong(Bstr(L"OperationMode").Get(), 0, 1), S_OK);
-    EXPECT_EQ(params->SetString(Bstr(L"FileName").Get(), 0, Bstr(Utf8ToWide(file.string())).Get()),
-              S_OK);
-    if (hash != nullptr) {
-        EXPECT_EQ(params->SetString(Bstr(L"FileHash").Get(), 0, Bstr(hash).Get()), S_OK);
-    }
-    return params;
 }
 
 ComPtr<IMediaStream> OpenVideoStream(const std::filesystem::path& file, const wchar_t* hash) {
@@ -88,11 +59,7 @@ ComPtr<IMediaStream> OpenVideoStream(const std::filesystem::path& file, const wc
 std::optional<ReadFrame> ReadNext(IMediaStream* stream) {
     ComPtr<IUnknown> data;
     EXPECT_EQ(stream->Read(0, 0.0, data.Put()), S_OK);
-    if (!data) return std::nullopt;
-    ComPtr<IMediaPacket> packet;
-    EXPECT_EQ(data.As(packet), S_OK);
-    if (!packet) return std::nullopt;
-    return Describe(packet.Get());
+    return FrameOf(data.Get());
 }
 
 std::vector<ReadFrame> ReadToEnd(IMediaStream* stream) {
@@ -120,54 +87,24 @@ double StreamDuration(IMediaStream* stream) {
 
 ComPtr<IMediaParams> SettingsFor(const std::filesystem::path& file,
                                  const std::function<void(IMediaParams*)>& edit) {
-    RegisterVideoStreamClasses();
     CInputStream input;
     input.Open(Utf8ToWide(file.string()));
-    EXPECT_TRUE(input.IsOpen());
-    EXPECT_TRUE(input.SeekTo(CFLV_Header::kFirstTagOffset));
+    EXPECT_TRUE(input.IsOpen() && input.SeekTo(CFLV_Header::kFirstTagOffset));
     CFLV_Manager manager;
     manager.BuildIndex(nullptr, input);
-    ComPtr<IMediaParams> settings;
-    EXPECT_EQ(CreateInstance(CLSID_MediaParams, settings), S_OK);
+    ComPtr<IMediaParams> settings = NewParams();
     EXPECT_TRUE(SaveVideoInfo(&manager, settings.Get()));
     if (edit) edit(settings.Get());
     return settings;
 }
 
-std::optional<ErrorRecord> TakeErrorRecord() {
-    ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.Put()) != S_OK || !info) return std::nullopt;
-    ErrorRecord record;
-    EXPECT_EQ(info->GetGUID(&record.guid), S_OK);
-    Bstr description;
-    EXPECT_EQ(info->GetDescription(description.Put()), S_OK);
-    record.description = std::wstring(description.View());
-    return record;
-}
-
-std::vector<VideoTag> VideoTagsOf(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto byteAt = [&](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<BYTE>(bytes[i]));
-    };
-    std::vector<VideoTag> tags;
-    // Header (9) and PreviousTagSize0 (4); then tag header (11), body, PreviousTagSize (4).
-    std::size_t pos = 13;
-    while (pos <= bytes.size() && 11 <= bytes.size() - pos) {
-        const std::uint32_t type = byteAt(pos);
-        const std::uint32_t size =
-            (byteAt(pos + 1) << 16) | (byteAt(pos + 2) << 8) | byteAt(pos + 3);
-        const std::uint32_t time = (byteAt(pos + 7) << 24) | (byteAt(pos + 4) << 16) |
-                                   (byteAt(pos + 5) << 8) | byteAt(pos + 6);
-        if (size > bytes.size() - pos - 11) break;
-        if (type == 9) tags.push_back({time, bytes.substr(pos + 11, size)});
-        pos += 11 + size + 4;
-    }
+std::vector<FlvTag> VideoTagsOf(const std::filesystem::path& file) {
+    std::vector<FlvTag> tags = TagsOf(FileBytes(file));
+    std::erase_if(tags, [](const FlvTag& tag) { return tag.type != 9; });
     return tags;
 }
 
-std::string RebuildFlv(const std::vector<VideoTag>& tags,
+std::string RebuildFlv(const std::vector<FlvTag>& tags,
                        const std::function<std::uint32_t(std::size_t, std::uint32_t)>& retime,
                        const std::vector<std::pair<std::string, std::string>>& metadata) {
     FlvBuilder builder(0x01);
@@ -176,52 +113,4 @@ std::string RebuildFlv(const std::vector<VideoTag>& tags,
         builder.Tag(9, retime(i, tags[i].time), tags[i].body);
     }
     return builder.Bytes();
-}
-
-std::vector<FrameHash> PeerFrames(const std::filesystem::path& file) {
-    // ffmpeg runs once per file and test program.
-    static std::map<std::filesystem::path, std::vector<FrameHash>> known;
-    if (const auto found = known.find(file); found != known.end()) return found->second;
-    std::vector<FrameHash>& frames = known[file];
-    frames = VideoFrameHashes(file);
-    std::vector<std::int64_t> times;
-    for (const ProbePacket& packet : ProbePackets(file)) {
-        if (packet.video) times.push_back(packet.ptsMs);
-    }
-    std::sort(times.begin(), times.end());
-    EXPECT_EQ(times.size(), frames.size()) << "ffmpeg decoded a frame per packet";
-    for (std::size_t i = 0; i < frames.size() && i < times.size(); ++i) frames[i].pts = times[i];
-    return frames;
-}
-
-void ExpectFramesLikePeer(const std::vector<ReadFrame>& frames, const std::vector<FrameHash>& peer,
-                          double duration, PeerCoverage coverage, double start) {
-    ASSERT_FALSE(frames.empty());
-    ASSERT_FALSE(peer.empty());
-    EXPECT_DOUBLE_EQ(frames.front().time, start);
-    std::multiset<std::size_t> shown;
-    double end = start;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const ReadFrame& frame = frames[i];
-        EXPECT_NEAR(frame.time, end, 1e-6) << "frame " << i << " leaves a gap or overlaps";
-        EXPECT_TRUE(std::isfinite(frame.duration) && frame.duration > 0.0)
-            << "frame " << i << " lasts " << frame.duration;
-        end = frame.time + frame.duration;
-        // ffmpeg's frame of this start time: the last one that starts at or before it.
-        std::size_t match = 0;
-        for (std::size_t k = 0; k < peer.size(); ++k) {
-            if (static_cast<double>(peer[k].pts) <= frame.time + 0.5) match = k;
-        }
-        shown.insert(match);
-        EXPECT_EQ(frame.md5, peer[match].md5) << "frame " << i << " at " << frame.time;
-    }
-    EXPECT_NEAR(end, duration, 1e-6);
-    if (coverage == PeerCoverage::kAnyFrames) return;
-    for (std::size_t k = 0; k < peer.size(); ++k) {
-        EXPECT_GE(shown.count(k), 1u)
-            << "ffmpeg's frame " << k << " at " << peer[k].pts << " was never shown";
-        if (coverage == PeerCoverage::kEveryFrameOnce) {
-            EXPECT_LE(shown.count(k), 1u) << "frame " << k << " shown twice";
-        }
-    }
 }
