@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <iterator>
-#include <string>
 #include <thread>
 
 #include "platform/File.h"
@@ -25,8 +24,8 @@ TEST(File, OnlyRegularFilesOpenAndFailuresSayWhy) {
         {dir.Wide("missing"), File::Mode::ReadShared, ERROR_FILE_NOT_FOUND},
         {dir.Wide("no-folder/missing"), File::Mode::CreateForWrite, ERROR_PATH_NOT_FOUND},
         {dir.Wide("folder"), File::Mode::ReadShared, ERROR_ACCESS_DENIED},
-        {dir.Wide("fifo"), File::Mode::ReadShared, ERROR_ACCESS_DENIED},      // never waiting for a
-        {dir.Wide("fifo"), File::Mode::CreateForWrite, ERROR_ACCESS_DENIED},  // peer either way
+        {dir.Wide("fifo"), File::Mode::ReadShared,
+         ERROR_ACCESS_DENIED},  // never waiting for a peer
         {std::wstring(L"a\0b", 3), File::Mode::ReadShared, ERROR_INVALID_NAME},  // not "a"
     };
     ::alarm(10);  // an open that waits for the FIFO's peer ends the program instead of hanging
@@ -47,26 +46,20 @@ TEST(File, ReadsStopAtTheEndWhileAnotherHandleWrites) {
     std::uint64_t size = 0;
     ASSERT_TRUE(reader.Size(size));
     EXPECT_EQ(size, 10u);  // the reader sees the file grow
-    const struct {
-        std::uint64_t offset;
-        std::size_t count, got;
-    } cases[] = {{0, 4, 4}, {8, 4, 2}, {10, 4, 0}, {100, 4, 0}};
-    for (const auto& c : cases) {
-        char buffer[8] = {};
+    for (const auto& c : {std::pair<std::uint64_t, std::size_t>{0, 4}, {8, 2}, {100, 0}}) {
+        char buffer[4] = {};
         std::size_t got = 99;
         const std::uint64_t before = File::TotalBytesRead();
-        ASSERT_TRUE(reader.ReadAt(c.offset, buffer, c.count, got)) << c.offset;
+        ASSERT_TRUE(reader.ReadAt(c.first, buffer, 4, got)) << c.first;
         EXPECT_EQ(std::string(buffer, got),
-                  std::string("0123456789").substr(std::min<std::uint64_t>(c.offset, 10), c.got));
-        EXPECT_EQ(File::TotalBytesRead() - before, c.got);
+                  std::string("0123456789").substr(std::min<std::uint64_t>(c.first, 10), c.second));
+        EXPECT_EQ(File::TotalBytesRead() - before, c.second);
     }
     std::size_t got = 99;
     char byte;
     EXPECT_FALSE(reader.ReadAt(std::uint64_t{1} << 63, &byte, 1, got));  // beyond any offset
     EXPECT_EQ(reader.LastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(got, 0u);
-    EXPECT_FALSE(reader.WriteAt(0, "x", 1));  // the reading handle is read-only
-    EXPECT_EQ(reader.LastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST(File, ReplaceFileAtomicallyShowsReadersTheOldOrTheNewFileWhole) {
@@ -88,10 +81,9 @@ TEST(File, ReplaceFileAtomicallyShowsReadersTheOldOrTheNewFileWhole) {
     stop = true;
     reader.join();
     EXPECT_EQ(torn, 0);
-    // Failures leave no trace: a folder is not replaced, nor is a file in a missing folder.
+    // A failure leaves no trace: a folder is not replaced, and no temporary file stays.
     std::filesystem::create_directory(dir.Path() / "folder");
     EXPECT_FALSE(ReplaceFileAtomically(dir.Wide("folder"), "x", 1));
-    EXPECT_FALSE(ReplaceFileAtomically(dir.Wide("missing/file"), "x", 1));
     const std::filesystem::directory_iterator folder(dir.Path());
-    EXPECT_EQ(std::distance(folder, {}), 2);  // "target" and "folder": no temporary file
+    EXPECT_EQ(std::distance(folder, {}), 2);  // "target" and "folder"
 }
