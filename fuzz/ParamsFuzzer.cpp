@@ -10,46 +10,21 @@
 // same bytes. It is then handed to CFLV_Manager as a stored index, as a cache file is.
 #include <zlib.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
-#include "flv/Manager.h"
 #include "fuzz/FuzzSupport.h"
-#include "fuzz/FuzzTargets.h"
-#include "mediakit/MediaInterfaces.h"
 #include "mediakit/ParamsFile.h"
-#include "platform/Bstr.h"
-#include "platform/Com.h"
-#include "platform/MemoryStream.h"
 
 namespace {
 constexpr std::size_t kChecksumOffset = 12;
 
 std::string Saved(IMediaParams* params) {
-    ComPtr<IStream> stream;
-    FUZZ_CHECK(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()) == S_OK);
+    const ComPtr<IStream> stream = MemoryStreamOf({});
     FUZZ_CHECK(params->SaveToStream(stream.Get()) == S_OK);
-    ULARGE_INTEGER end{};
-    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_END, &end) == S_OK);
-    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr) == S_OK);
-    std::string bytes(end.QuadPart, '\0');
-    ULONG read = 0;
-    FUZZ_CHECK(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read) == S_OK);
-    FUZZ_CHECK(read == bytes.size());
-    return bytes;
-}
-
-ComPtr<IMediaParams> NewParams() {
-    ComPtr<IMediaParams> params;
-    FUZZ_CHECK(CreateInstance(CLSID_MediaParams, params) == S_OK);
-    return params;
+    return StreamBytes(stream.Get());
 }
 }  // namespace
 
 int FuzzParams(const std::uint8_t* data, std::size_t size) {
     static MemoryFile file;
-    RegisterMediaKit();
     std::vector<std::uint8_t> bytes(data, data + size);
     if (size >= mediakit::kParamsFileHeaderSize) {
         const uLong checksum = crc32(0, bytes.data() + mediakit::kParamsFileHeaderSize,
@@ -60,7 +35,7 @@ int FuzzParams(const std::uint8_t* data, std::size_t size) {
     }
     file.Assign(bytes.data(), bytes.size());
 
-    ComPtr<IMediaParams> loaded = NewParams();
+    ComPtr<IMediaParams> loaded = NewContainer();
     const HRESULT hr = loaded->LoadFromFile(Bstr(file.Path()).Get());
     FUZZ_CHECK(hr == S_OK || hr == mediakit::kParamsFileDamaged || hr == E_OUTOFMEMORY);
     if (hr != S_OK) {
@@ -70,12 +45,8 @@ int FuzzParams(const std::uint8_t* data, std::size_t size) {
     }
 
     const std::string first = Saved(loaded.Get());
-    ComPtr<IStream> stream;
-    FUZZ_CHECK(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()) == S_OK);
-    FUZZ_CHECK(stream->Write(first.data(), static_cast<ULONG>(first.size()), nullptr) == S_OK);
-    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr) == S_OK);
-    ComPtr<IMediaParams> again = NewParams();
-    FUZZ_CHECK(again->LoadFromStream(stream.Get()) == S_OK);
+    ComPtr<IMediaParams> again = NewContainer();
+    FUZZ_CHECK(again->LoadFromStream(MemoryStreamOf(first).Get()) == S_OK);
     FUZZ_CHECK(Saved(again.Get()) == first);
 
     // A cache file's content, given to the manager as its stored index. The input stream is

@@ -6,36 +6,25 @@
 // equal the bytes written, and reading those back gives the same name and, property by
 // property, the numbers and booleans with their names (any other value is written as an unnamed
 // Undefined and reads back as an unnamed VT_EMPTY).
-#include <cstdint>
 #include <cstring>
-#include <string>
 
 #include "flv/ScriptData.h"
 #include "fuzz/FuzzSupport.h"
-#include "fuzz/FuzzTargets.h"
 #include "io/OutputStream.h"
 
 namespace {
 constexpr std::uint8_t kPreviousTagSize[4] = {0, 0, 0, 0};
 
-bool SameValue(const VARIANT& left, const VARIANT& right) {
-    if (left.vt != right.vt) return false;
-    switch (left.vt) {
-        case VT_R8:
-            return std::memcmp(&left.dblVal, &right.dblVal, sizeof(double)) == 0;
-        case VT_BOOL:
-            return left.boolVal == right.boolVal;
-        default:
-            return true;
-    }
-}
-
 // The property as the writer emits it and the reader gets it back.
 bool RoundTripped(const ScriptProperty& original, const ScriptProperty& reread) {
-    if (original.value.vt == VT_R8 || original.value.vt == VT_BOOL) {
-        return original.name == reread.name && SameValue(original.value, reread.value);
+    const VARIANT& value = original.value;
+    if (value.vt != VT_R8 && value.vt != VT_BOOL) {
+        return reread.name.empty() && reread.value.vt == VT_EMPTY;
     }
-    return reread.name.empty() && reread.value.vt == VT_EMPTY;
+    return original.name == reread.name && reread.value.vt == value.vt &&
+           (value.vt == VT_R8
+                ? std::memcmp(&value.dblVal, &reread.value.dblVal, sizeof(double)) == 0
+                : value.boolVal == reread.value.boolVal);
 }
 
 void CheckRoundTrip(CFLV_ScriptData& script, MemoryFile& file) {
@@ -47,7 +36,7 @@ void CheckRoundTrip(CFLV_ScriptData& script, MemoryFile& file) {
     file.Assign(output.Data(), output.Position());
     file.Append(kPreviousTagSize, sizeof kPreviousTagSize);
     CInputStream input;
-    input.Open(file.Path());
+    file.Open(input);
     CFLV_ScriptData reread;
     reread.DataSize = static_cast<std::uint32_t>(output.Position());
     FUZZ_CHECK(reread.Read(input));
@@ -66,8 +55,7 @@ int FuzzScript(const std::uint8_t* data, std::size_t size) {
     file.Assign(data, size);
     file.Append(kPreviousTagSize, sizeof kPreviousTagSize);
     CInputStream input;
-    input.Open(file.Path());
-    FUZZ_CHECK(input.IsOpen());
+    file.Open(input);
 
     CFLV_ScriptData script;
     script.DataSize = static_cast<std::uint32_t>(size);

@@ -12,41 +12,25 @@
 //                                   every element type
 //   fuzz_stored_index               the stored index of each given file with its description
 //                                   and the file itself, in the target's input layout
-#include <cstdint>
-#include <filesystem>
+#include <bit>
 #include <fstream>
 #include <iostream>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "flv/Header.h"
-#include "flv/Manager.h"
-#include "flv/StoredIndex.h"
-#include "flv/TagLayout.h"
-#include "mediakit/MediaKit.h"
-#include "platform/Bstr.h"
-#include "platform/Com.h"
-#include "platform/MemoryStream.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/TextConvert.h"
 #include "source/Cache.h"
+#include "tests/support/ComponentTestSupport.h"
 #include "tests/support/FlvBuilder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+using B = FlvBuilder;
 using Trailer = FlvBuilder::Trailer;
 
 void Save(const fs::path& folder, const std::string& name, const std::string& bytes) {
     fs::create_directories(folder);
     std::ofstream(folder / name, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 std::string LittleEndian(std::uint64_t value, unsigned bytes) {
@@ -55,95 +39,69 @@ std::string LittleEndian(std::uint64_t value, unsigned bytes) {
     return out;
 }
 
-std::string StreamBytes(IStream* stream) {
-    ULARGE_INTEGER end{};
-    (void)stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_END, &end);
-    (void)stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr);
-    std::string bytes(end.QuadPart, '\0');
-    ULONG read = 0;
-    (void)stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
-    bytes.resize(read);
-    return bytes;
-}
-
 // FLV files built tag by tag.
 std::vector<std::pair<std::string, std::string>> BuiltFiles() {
     std::vector<std::pair<std::string, std::string>> files;
-    {
-        FlvBuilder flv;
-        flv.Script(0, FlvBuilder::OnMetaData({{"duration", FlvBuilder::Amf0Number(0.2)},
-                                              {"width", FlvBuilder::Amf0Number(16)},
-                                              {"height", FlvBuilder::Amf0Number(16)},
-                                              {"framerate", FlvBuilder::Amf0Number(25)},
-                                              {"videocodecid", FlvBuilder::Amf0Number(7)},
-                                              {"audiocodecid", FlvBuilder::Amf0Number(10)},
-                                              {"stereo", FlvBuilder::Amf0Bool(true)}}));
-        flv.AvcSequenceHeader(0);
-        flv.AacSequenceHeader(0);
-        flv.AvcFrame(0, 1, 80, 24);
-        flv.AacFrame(0, 12);
-        flv.AvcFrame(40, 2, -40, 12);  // composition time below zero
-        flv.AvcFrame(80, 3, 0, 8);
-        flv.AacFrame(23, 12);
-        flv.Tag(9, 120, FlvBuilder::AvcBody(1, 2, 0, ""));  // end of sequence
-        files.emplace_back("built_avc_aac.flv", flv.Bytes());
-    }
-    {
-        FlvBuilder flv;
-        flv.Video(0, 1, 4, 20);
-        flv.Video(40, 2, 4, 10);
-        flv.Video(80, 1, 5, 20);  // VP6 with alpha
-        flv.Audio(0, 2, 3, 1, 1, 16);
-        flv.Audio(26, 2, 3, 1, 1, 16);
-        files.emplace_back("built_vp6_mp3.flv", flv.Bytes());
-    }
-    {
-        FlvBuilder flv;
-        flv.Video(0, 1, 2, 16);
-        flv.Video(0x01000000, 2, 2, 16);  // extended timestamp
-        flv.Video(500, 2, 2, 16);         // time going backwards
-        flv.Audio(0, 0, 1, 0, 0, 8);      // 8-bit platform-endian PCM
-        flv.Audio(10, 3, 2, 1, 0, 8);
-        flv.Audio(20, 1, 3, 1, 1, 8);  // ADPCM
-        flv.Audio(30, 4, 0, 1, 0, 8);  // Nellymoser 16 kHz
-        flv.Audio(40, 5, 0, 1, 0, 8);
-        flv.Audio(50, 6, 1, 1, 0, 8);
-        flv.Audio(60, 11, 0, 1, 0, 8);  // Speex
-        files.emplace_back("built_times_formats.flv", flv.Bytes());
-    }
-    {
-        FlvBuilder flv;
-        flv.Video(0, 1, 3, 12);
-        flv.Video(40, 2, 6, 12);
-        flv.Tag(15, 40, FlvBuilder::Payload(20));  // unknown tag type
-        flv.Video(80, 1, 3, 12);
-        files.emplace_back("built_unknown_tag.flv", flv.Bytes());
-    }
-    {
-        FlvBuilder flv;
-        flv.Tag(8, 0, "");
-        flv.Tag(9, 0, "");
-        flv.Tag(18, 0, "");
-        flv.Video(0, 1, 2, 8, Trailer::kWrong);
-        flv.Audio(10, 2, 3, 1, 1, 8, Trailer::kMissing);
-        files.emplace_back("built_zero_sizes.flv", flv.Bytes());
-    }
-    {
-        FlvBuilder flv;
-        flv.Video(0, 1, 2, 16);
-        flv.TagClaiming(9, 40, 5000, FlvBuilder::VideoBody(2, 2, 16));  // runs past the end
-        files.emplace_back("built_cut_tag.flv", flv.Bytes());
-    }
-    {
-        FlvBuilder flv;
-        files.emplace_back("built_header_only.flv", flv.Bytes());
-    }
+    FlvBuilder avc;
+    avc.Script(0, B::OnMetaData({{"duration", B::Amf0Number(0.2)},
+                                 {"width", B::Amf0Number(16)},
+                                 {"height", B::Amf0Number(16)},
+                                 {"framerate", B::Amf0Number(25)},
+                                 {"videocodecid", B::Amf0Number(7)},
+                                 {"audiocodecid", B::Amf0Number(10)},
+                                 {"stereo", B::Amf0Bool(true)}}));
+    avc.AvcSequenceHeader(0);
+    avc.AacSequenceHeader(0);
+    avc.AvcFrame(0, 1, 80, 24);
+    avc.AacFrame(0, 12);
+    avc.AvcFrame(40, 2, -40, 12);  // composition time below zero
+    avc.AvcFrame(80, 3, 0, 8);
+    avc.AacFrame(23, 12);
+    avc.Tag(9, 120, B::AvcBody(1, 2, 0, ""));  // end of sequence
+    files.emplace_back("built_avc_aac.flv", avc.Bytes());
+    FlvBuilder vp6;
+    vp6.Video(0, 1, 4, 20);
+    vp6.Video(40, 2, 4, 10);
+    vp6.Video(80, 1, 5, 20);  // VP6 with alpha
+    vp6.Audio(0, 2, 3, 1, 1, 16);
+    vp6.Audio(26, 2, 3, 1, 1, 16);
+    files.emplace_back("built_vp6_mp3.flv", vp6.Bytes());
+    FlvBuilder times;
+    times.Video(0, 1, 2, 16);
+    times.Video(0x01000000, 2, 2, 16);  // extended timestamp
+    times.Video(500, 2, 2, 16);         // time going backwards
+    times.Audio(0, 0, 1, 0, 0, 8);      // 8-bit platform-endian PCM
+    times.Audio(10, 3, 2, 1, 0, 8);
+    times.Audio(20, 1, 3, 1, 1, 8);  // ADPCM
+    times.Audio(30, 4, 0, 1, 0, 8);  // Nellymoser 16 kHz
+    times.Audio(40, 5, 0, 1, 0, 8);
+    times.Audio(50, 6, 1, 1, 0, 8);
+    times.Audio(60, 11, 0, 1, 0, 8);  // Speex
+    files.emplace_back("built_times_formats.flv", times.Bytes());
+    FlvBuilder unknown;
+    unknown.Video(0, 1, 3, 12);
+    unknown.Video(40, 2, 6, 12);
+    unknown.Tag(15, 40, B::Payload(20));  // unknown tag type
+    unknown.Video(80, 1, 3, 12);
+    files.emplace_back("built_unknown_tag.flv", unknown.Bytes());
+    FlvBuilder zero;
+    zero.Tag(8, 0, "");
+    zero.Tag(9, 0, "");
+    zero.Tag(18, 0, "");
+    zero.Video(0, 1, 2, 8, Trailer::kWrong);
+    zero.Audio(10, 2, 3, 1, 1, 8, Trailer::kMissing);
+    files.emplace_back("built_zero_sizes.flv", zero.Bytes());
+    FlvBuilder cut;
+    cut.Video(0, 1, 2, 16);
+    cut.TagClaiming(9, 40, 5000, B::VideoBody(2, 2, 16));  // runs past the end
+    files.emplace_back("built_cut_tag.flv", cut.Bytes());
+    FlvBuilder empty;
+    files.emplace_back("built_header_only.flv", empty.Bytes());
     return files;
 }
 
 // Hand-made script tag bodies.
 std::vector<std::pair<std::string, std::string>> BuiltScripts() {
-    using B = FlvBuilder;
     std::vector<std::pair<std::string, std::string>> bodies;
     bodies.emplace_back("duration", B::OnMetaData({{"duration", B::Amf0Number(10.0)}}));
     // An Object-valued property holding two strict arrays (a seek table), then "duration".
@@ -173,42 +131,17 @@ std::vector<std::pair<std::string, std::string>> BuiltScripts() {
     return bodies;
 }
 
-// The body of the first script tag of `flv`, if any.
-std::string FirstScriptBody(const std::string& flv) {
-    std::size_t at = CFLV_Header::kFirstTagOffset;
-    while (at + kFlvTagHeaderSize <= flv.size()) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(flv.data() + at);
-        const std::size_t dataSize = (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
-        if (bytes[0] == kFlvScriptTag) return flv.substr(at + kFlvTagHeaderSize, dataSize);
-        at += kFlvTagHeaderSize + dataSize + kFlvPreviousTagSizeBytes;
-    }
-    return {};
-}
-
-// Walks `path` as the source object does.
-void Walk(const fs::path& path, CFLV_Manager& manager) {
-    CInputStream input;
-    input.Open(Utf8ToWide(path.string()));
-    if (input.SeekTo(CFLV_Header::kFirstTagOffset)) manager.BuildIndex(nullptr, input);
-}
-
-ComPtr<IMediaParams> NewParams() {
-    ComPtr<IMediaParams> params;
-    if (FAILED(CreateInstance(CLSID_MediaParams, params))) std::abort();
-    return params;
-}
-
 std::string ParamsFile(IMediaParams* params, const fs::path& scratch) {
     (void)params->SaveToFile(Bstr(Utf8ToWide(scratch.string())).Get());
-    std::string bytes = ReadFile(scratch);
+    std::string bytes = FileBytes(scratch);
     fs::remove(scratch);
     return bytes;
 }
 
 // A container of every element type that a file holds, nested one level.
 std::string EveryTypeParams(const fs::path& scratch) {
-    ComPtr<IMediaParams> params = NewParams();
-    ComPtr<IMediaParams> inner = NewParams();
+    ComPtr<IMediaParams> params = NewContainer();
+    ComPtr<IMediaParams> inner = NewContainer();
     (void)inner->SetString(Bstr(L"FileName").Get(), -1, Bstr(L"clip.flv").Get());
     (void)params->SetBool(Bstr(L"VideoExist").Get(), -1, VARIANT_TRUE);
     (void)params->SetLong(Bstr(L"VideoCodecType").Get(), -1, 7);
@@ -216,10 +149,8 @@ std::string EveryTypeParams(const fs::path& scratch) {
     (void)params->SetUInt64(Bstr(L"Size").Get(), -1, 1234567);
     (void)params->SetDouble(Bstr(L"VideoFrameRate").Get(), -1, 29.97);
     (void)params->SetParams(Bstr(L"FLVSettings").Get(), -1, 0, inner.Get());
-    ComPtr<IStream> stream;
-    (void)CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
-    (void)stream->Write("\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 12, nullptr);
-    (void)params->SetStream(Bstr(L"FileVideoIndexes").Get(), 0, 1, stream.Get());
+    (void)params->SetStream(Bstr(L"FileVideoIndexes").Get(), 0, 1,
+                            MemoryStreamOf(std::string(12, '\0')).Get());
     return ParamsFile(params.Get(), scratch);
 }
 
@@ -257,7 +188,6 @@ int main(int argc, char** argv) {
         std::cerr << "usage: fuzz_seeds CORPUS_FOLDER [FILE.flv...]\n";
         return 2;
     }
-    if (MediaKitRegisterClasses() != S_OK) return 1;
     const fs::path corpus = argv[1];
     const fs::path scratch = fs::temp_directory_path() / "fuzz_seeds.params";
 
@@ -271,18 +201,21 @@ int main(int argc, char** argv) {
 
     for (int i = 2; i < argc; ++i) {
         const fs::path path = argv[i];
-        const std::string flv = ReadFile(path);
+        const std::string flv = FileBytes(path);
         const std::string stem = path.stem().string();
         for (const char* target : {"fuzz_walk", "fuzz_tag", "fuzz_file"}) {
             Save(corpus / target, path.filename().string(), flv);
         }
-        const std::string script = FirstScriptBody(flv);
-        if (!script.empty()) Save(corpus / "fuzz_script", stem, script);
+        for (const FlvTag& tag : TagsOf(flv)) {
+            if (tag.type != 18) continue;
+            Save(corpus / "fuzz_script", stem, tag.body);  // the first script body
+            break;
+        }
 
         CFLV_Manager manager;
-        Walk(path, manager);
-        ComPtr<IMediaParams> video = NewParams();
-        ComPtr<IMediaParams> audio = NewParams();
+        WalkFile(path, manager);
+        ComPtr<IMediaParams> video = NewContainer();
+        ComPtr<IMediaParams> audio = NewContainer();
         if (manager.facts.hasVideo && SaveVideoInfo(&manager, video.Get())) {
             Save(corpus / "fuzz_params", stem + ".v.cache", ParamsFile(video.Get(), scratch));
         }

@@ -17,18 +17,8 @@
 //       rest   the FLV file that the stored positions point into
 #include <algorithm>
 #include <bit>
-#include <cstdint>
-#include <filesystem>
-#include <string>
 
-#include "flv/Manager.h"
-#include "fuzz/FuzzSource.h"
 #include "fuzz/FuzzSupport.h"
-#include "fuzz/FuzzTargets.h"
-#include "mediakit/MediaInterfaces.h"
-#include "platform/Bstr.h"
-#include "platform/Com.h"
-#include "platform/MemoryStream.h"
 #include "platform/TextConvert.h"
 
 namespace {
@@ -39,70 +29,48 @@ constexpr const wchar_t* kLongNames[] = {L"VideoCodecType", L"VideoWidth",     L
 constexpr std::uint8_t kFrameRateFlag = 0x40;
 constexpr std::size_t kSourceReadLimit = 8;
 
-class Fields {
-  public:
-    Fields(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+// The input's fields in order; a field that the input does not reach is 0 (or cut short).
+struct Fields {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at = 0;
 
     std::uint64_t Number(std::size_t bytes) {
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < bytes && position_ < size_; ++i) {
-            value |= std::uint64_t{data_[position_++]} << (8 * i);
+        for (std::size_t i = 0; i < bytes && at < size; ++i) {
+            value |= std::uint64_t{data[at++]} << (8 * i);
         }
         return value;
     }
-    // Up to `count` bytes, fewer at the end of the input.
-    std::string Bytes(std::uint64_t count) {
-        const std::size_t taken = static_cast<std::size_t>(std::min<std::uint64_t>(count, Left()));
-        std::string bytes(reinterpret_cast<const char*>(data_ + position_), taken);
-        position_ += taken;
-        return bytes;
+    std::string_view Bytes(std::uint64_t count) {
+        const auto taken = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - at));
+        at += taken;
+        return {reinterpret_cast<const char*>(data + at - taken), taken};
     }
-    std::size_t Left() const { return size_ - position_; }
-    const std::uint8_t* Rest() const { return data_ + position_; }
-
-  private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t position_ = 0;
 };
-
-void SetStream(IMediaParams* params, const wchar_t* name, const std::string& bytes) {
-    ComPtr<IStream> stream;
-    FUZZ_CHECK(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()) == S_OK);
-    FUZZ_CHECK(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr) == S_OK);
-    FUZZ_CHECK(params->SetStream(Bstr(name).Get(), 0, 1, stream.Get()) == S_OK);
-}
-
-std::filesystem::path CacheFile(char kind) {
-    return std::filesystem::path(UsePrivateFolders()) / "Veltrano" / "FileCache" /
-           (std::string("zevflashfile-5-0-1-207-") + kind + "-stale.cache");
-}
 
 // The container saved as both cache files of the hash "stale"; FlashFile5 opens the file with
 // that hash and reads what the stored index promises.
 void OpenWithStaleCache(IMediaParams* container, const std::wstring& path) {
     for (const char kind : {'v', 'a'}) {
-        std::filesystem::create_directories(CacheFile(kind).parent_path());
-        const Bstr cachePath(Utf8ToWide(CacheFile(kind).string()));
-        FUZZ_CHECK(container->SaveToFile(cachePath.Get()) == S_OK);
+        const std::filesystem::path cache = CacheFilePath(UsePrivateFolders(), kind, "stale");
+        std::filesystem::create_directories(cache.parent_path());
+        FUZZ_CHECK(container->SaveToFile(Bstr(Utf8ToWide(cache.string())).Get()) == S_OK);
     }
-    if (ComPtr<IMediaSource> source = OpenSource(path, L"stale")) {
-        (void)ReadTracks(source.Get(), kSourceReadLimit);
-        FUZZ_CHECK(source->SendCommandEx(3, nullptr, nullptr) == S_OK);
+    (void)OpenAndRead(path, L"stale", kSourceReadLimit);
+    for (const char kind : {'v', 'a'}) {
+        std::filesystem::remove(CacheFilePath(UsePrivateFolders(), kind, "stale"));
     }
-    for (const char kind : {'v', 'a'}) std::filesystem::remove(CacheFile(kind));
 }
 }  // namespace
 
 int FuzzStoredIndex(const std::uint8_t* data, std::size_t size) {
     static MemoryFile file;
     RegisterComponent();
-    (void)UsePrivateFolders();
 
-    Fields fields(data, size);
+    Fields fields{data, size};
     const auto flags = static_cast<std::uint8_t>(fields.Number(1));
-    ComPtr<IMediaParams> container;
-    FUZZ_CHECK(CreateInstance(CLSID_MediaParams, container) == S_OK);
+    ComPtr<IMediaParams> container = NewContainer();
     for (std::size_t i = 0; i < std::size(kLongNames); ++i) {
         const auto value = static_cast<LONG>(static_cast<std::uint32_t>(fields.Number(4)));
         if (flags & (1u << i)) {
@@ -116,13 +84,15 @@ int FuzzStoredIndex(const std::uint8_t* data, std::size_t size) {
     }
     for (const wchar_t* name : {L"FileVideoIndexes", L"FileAudioIndexes"}) {
         const auto length = static_cast<std::uint32_t>(fields.Number(4));
-        if (length != kNoStream) SetStream(container.Get(), name, fields.Bytes(length));
+        if (length != kNoStream) {
+            FUZZ_CHECK(container->SetStream(Bstr(name).Get(), 0, 1,
+                                            MemoryStreamOf(fields.Bytes(length)).Get()) == S_OK);
+        }
     }
-    file.Assign(fields.Rest(), fields.Left());
+    file.Assign(data + fields.at, size - fields.at);
 
     CInputStream input;
-    input.Open(file.Path());
-    FUZZ_CHECK(input.IsOpen());
+    file.Open(input);
     CFLV_Manager manager;
     manager.BuildIndex(container.Get(), input);
     // Nothing is allocated for records that the streams do not hold.

@@ -6,16 +6,12 @@
 // time; a copy made by Clone must write the same bytes as the tag. Then tags are read one after
 // the other with Read, and with Scan, from offset 13 (the first tag) and from offset 0 (the file
 // header taken as a tag), each followed by its PreviousTagSize.
-#include <cstdint>
-#include <string>
+#include <algorithm>
 
 #include "flv/AudioData.h"
-#include "flv/Header.h"
-#include "flv/Manager.h"
 #include "flv/TemplateData.h"
 #include "flv/VideoData.h"
 #include "fuzz/FuzzSupport.h"
-#include "fuzz/FuzzTargets.h"
 #include "io/OutputStream.h"
 
 namespace {
@@ -37,17 +33,15 @@ void ReadIndexed(CInputStream& input, const std::vector<IndexEntry>& index, bool
         if (video) {
             const CFLV_VideoData* body = tag.VideoBody();
             FUZZ_CHECK(body != nullptr);
-            std::int64_t time = std::int64_t{tag.Timestamp()} + body->CompositionTime();
-            if (time < 0) time = 0;
-            FUZZ_CHECK(entry.time == static_cast<std::uint64_t>(time));
+            const std::int64_t time = std::int64_t{tag.Timestamp()} + body->CompositionTime();
+            FUZZ_CHECK(entry.time == static_cast<std::uint64_t>(std::max<std::int64_t>(time, 0)));
             FUZZ_CHECK(entry.frameType == body->FrameType());
             FUZZ_CHECK(body->Payload() != nullptr || body->PayloadSize() == 0);
         } else {
             FUZZ_CHECK(tag.AudioBody() != nullptr);
             FUZZ_CHECK(entry.time == tag.Timestamp());
         }
-        const std::unique_ptr<CFlashObject> copy = tag.Clone();
-        FUZZ_CHECK(Written(*copy) == Written(tag));
+        FUZZ_CHECK(Written(*tag.Clone()) == Written(tag));
     }
 }
 
@@ -70,8 +64,7 @@ int FuzzTag(const std::uint8_t* data, std::size_t size) {
     RegisterMediaKit();
     file.Assign(data, size);
     CInputStream input;
-    input.Open(file.Path());
-    FUZZ_CHECK(input.IsOpen());
+    file.Open(input);
 
     if (input.SeekTo(CFLV_Header::kFirstTagOffset)) {
         CFLV_Manager manager;

@@ -1,4 +1,4 @@
-# The fuzz targets' entry points (fuzz/FuzzTargets.h) and what they share, as one library: the
+# The fuzz targets' entry points (fuzz/FuzzSupport.h) and what they share, as one library: the
 # libFuzzer binaries (fuzz/CMakeLists.txt) and the test that replays tests/data/invalid/ through
 # every entry point (tests/reliability) link it.
 if(NOT TARGET fuzztargets)
@@ -6,7 +6,6 @@ if(NOT TARGET fuzztargets)
   set(FUZZ_DIR ${CMAKE_SOURCE_DIR}/fuzz)
   add_library(fuzztargets STATIC
     ${FUZZ_DIR}/FuzzSupport.cpp
-    ${FUZZ_DIR}/FuzzSource.cpp
     ${FUZZ_DIR}/WalkFuzzer.cpp
     ${FUZZ_DIR}/TagFuzzer.cpp
     ${FUZZ_DIR}/ScriptFuzzer.cpp

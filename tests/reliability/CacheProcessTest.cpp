@@ -6,25 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <string>
+#include <fstream>
 #include <thread>
-#include <vector>
 
 #include "tests/reliability/ReliabilityHarness.h"
-#include "tests/support/FfmpegTools.h"
-#include "tests/support/ScopedEnv.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/ComponentTestSupport.h"
 
 namespace {
-namespace fs = std::filesystem;
 constexpr int kWorkers = 4;
 constexpr int kSeconds = 8;
-
-struct Sample {
-    const char* name;
-    const char* arguments;
-};
 constexpr Sample kSamples[] = {
     {"reliability_cache_h263_mp3.flv",
      "-f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i sine=sample_rate=22050 -t 1 "
@@ -37,39 +27,36 @@ constexpr Sample kSamples[] = {
      "-c:v flashsv -c:a adpcm_swf -ar 11025"},
 };
 
-bool HoldsIndex(const fs::path& cacheFile, const std::vector<IndexEntry>& expected, bool video) {
-    std::vector<IndexEntry> videoIndex, audioIndex;
-    return StoredIndexOf(cacheFile, videoIndex, audioIndex) &&
-           (video ? videoIndex : audioIndex) == expected;
+bool HoldsIndex(const std::filesystem::path& cacheFile, const ScannedFile& scanned, bool video) {
+    std::vector<IndexEntry> index[2];
+    return StoredIndexOf(cacheFile, index[0], index[1]) &&
+           index[video ? 0 : 1] == (video ? scanned.video : scanned.audio);
 }
+
+// The workers are waited for however the test ends: their files live in the test's folder.
+struct Workers {
+    ~Workers() {
+        for (const int pid : pids) WorkerEnded(pid, statuses.emplace_back(), false);
+    }
+    std::vector<int> pids;
+    std::vector<int>& statuses;
+};
 }  // namespace
 
 TEST(CacheProcessTest, ProcessesSharingCacheFilesAlwaysGetTheIndexOfAWalk) {
-    TempDir temp;
-    ScopedEnv data("XDG_DATA_HOME", (temp.Path() / "data").string());
-    ScopedEnv run("XDG_RUNTIME_DIR", (temp.Path() / "run").string());
-    fs::create_directories(temp.Path() / "run");
-    RegisterReliabilityClasses();
-
-    std::vector<fs::path> files;
+    CacheFolders folders;
+    RegisterComponent();
+    std::vector<ScannedFile> scanned;
     std::vector<std::string> arguments = {"cache-clients", std::to_string(kSeconds)};
     for (std::size_t i = 0; i < std::size(kSamples); ++i) {
-        const auto sample = GeneratedSample(kSamples[i].name, kSamples[i].arguments);
-        if (!sample) GTEST_SKIP() << "ffmpeg is not available";
-        files.push_back(temp.Path() / kSamples[i].name);
-        fs::copy_file(*sample, files.back());
+        REQUIRE_SAMPLE(sample, kSamples[i]);
+        const std::filesystem::path file = folders.temp.Path() / kSamples[i].name;
+        std::filesystem::copy_file(sample, file);
+        scanned.push_back(ScanFile(file));
         // The first file's cache files are damaged on purpose below: the workers only open it.
         arguments.insert(arguments.end(),
-                         {files.back().string(), "shared" + std::to_string(i), i == 0 ? "0" : "1"});
+                         {file.string(), "shared" + std::to_string(i), i == 0 ? "0" : "1"});
     }
-    // The workers are waited for however the test ends: their files live in `temp`.
-    struct Workers {
-        ~Workers() {
-            for (const int pid : pids) statuses.push_back(WaitForWorker(pid));
-        }
-        std::vector<int> pids;
-        std::vector<int>& statuses;
-    };
     std::vector<int> statuses;
     {
         Workers workers{{}, statuses};
@@ -81,27 +68,24 @@ TEST(CacheProcessTest, ProcessesSharingCacheFilesAlwaysGetTheIndexOfAWalk) {
         // overwritten with bytes that are no container: an open by one of them must write it
         // again while the run goes on.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kSeconds);
-        const fs::path damaged = CacheFilePath(temp.Path() / "data", 'v', "shared0");
-        const ScannedFile first = ScanFile(files[0]);
-        while (!HoldsIndex(damaged, first.video, true) && std::chrono::steady_clock::now() < end) {
+        const std::filesystem::path damaged = folders.CacheFile("v", "shared0");
+        while (!HoldsIndex(damaged, scanned[0], true) && std::chrono::steady_clock::now() < end) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        WriteWhole(damaged, "not a cache file");
+        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "not a cache file";
         bool rewritten = false;
         while (!rewritten && std::chrono::steady_clock::now() < end) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            rewritten = HoldsIndex(damaged, first.video, true);
+            rewritten = HoldsIndex(damaged, scanned[0], true);
         }
         EXPECT_TRUE(rewritten);
     }
     ASSERT_EQ(statuses.size(), static_cast<std::size_t>(kWorkers));
     for (const int status : statuses) EXPECT_EQ(status, 0);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const ScannedFile scanned = ScanFile(files[i]);
-        const std::string hash = "shared" + std::to_string(i);
-        EXPECT_TRUE(
-            HoldsIndex(CacheFilePath(temp.Path() / "data", 'v', hash), scanned.video, true));
-        EXPECT_TRUE(
-            HoldsIndex(CacheFilePath(temp.Path() / "data", 'a', hash), scanned.audio, false));
+    for (std::size_t i = 0; i < scanned.size(); ++i) {
+        for (const bool video : {true, false}) {
+            const std::string hash = "shared" + std::to_string(i);
+            EXPECT_TRUE(HoldsIndex(folders.CacheFile(video ? "v" : "a", hash), scanned[i], video));
+        }
     }
 }

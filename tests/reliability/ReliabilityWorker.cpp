@@ -13,108 +13,106 @@
 //       mutex): whenever one exists it must load, and hold the walk's index.
 //   The cache and lock folders are those of the environment (XDG_DATA_HOME, XDG_RUNTIME_DIR).
 //
-// Exit status 0 when everything held; otherwise 1, with what broke on standard error.
+// Exit status 0 when everything held; otherwise 1 (or an abort of a broken check), with what
+// broke on standard error.
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "flv/Manager.h"
-#include "flv/StoredIndex.h"
-#include "platform/Bstr.h"
 #include "platform/TextConvert.h"
 #include "source/Cache.h"
 #include "tests/reliability/ReliabilityHarness.h"
+#include "tests/support/ComponentTestSupport.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kFirstTag = 13;
+constexpr std::size_t kFrameLimit = 10000;
 
 [[noreturn]] void Fail(const std::string& message) {
     std::cerr << "reliability_worker: " << message << std::endl;
     std::exit(1);
 }
 
-void WriteAt(int descriptor, const std::string& bytes, std::size_t from, std::size_t to) {
-    while (from < to) {
-        const ssize_t written = ::write(descriptor, bytes.data() + from, to - from);
-        if (written <= 0) Fail("write failed");
-        from += static_cast<std::size_t>(written);
-    }
-}
-
 int Append(const std::string& sourcePath, const std::string& targetPath, unsigned seed) {
-    const std::string flv = ReadWhole(sourcePath);
-    if (flv.size() < kFirstTag) Fail("source too short");
+    const std::string flv = FileBytes(sourcePath);
     std::FILE* target = std::fopen(targetPath.c_str(), "wb");
-    if (target == nullptr) Fail("cannot create " + targetPath);
-    const int descriptor = ::fileno(target);
+    if (flv.size() < 13 || target == nullptr) Fail("cannot copy " + sourcePath);
     std::mt19937 random(seed);
-    WriteAt(descriptor, flv, 0, kFirstTag);
-
+    const auto write = [&](std::size_t from, std::size_t to) {
+        if (::write(::fileno(target), flv.data() + from, to - from) != ssize_t(to - from)) {
+            Fail("write failed");
+        }
+    };
+    write(0, 13);
     const Clock::time_point start = Clock::now();
-    std::size_t at = kFirstTag;
-    while (at + 11 <= flv.size()) {
-        const auto* header = reinterpret_cast<const unsigned char*>(flv.data() + at);
-        const std::size_t dataSize = (header[1] << 16) | (header[2] << 8) | header[3];
-        const std::uint32_t time =
-            (std::uint32_t{header[7]} << 24) | (header[4] << 16) | (header[5] << 8) | header[6];
-        const std::size_t end = std::min(flv.size(), at + 11 + dataSize + 4);
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(time));
+    for (const FlvTag& tag : TagsOf(flv)) {
+        const std::size_t end = std::min(flv.size(), tag.offset + 11 + tag.body.size() + 4);
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(tag.time));
         // One to three pieces, cut anywhere inside the tag.
         std::vector<std::size_t> cuts;
-        const int pieces = std::uniform_int_distribution<int>(1, 3)(random);
-        for (int i = 1; i < pieces; ++i) {
-            cuts.push_back(std::uniform_int_distribution<std::size_t>(at + 1, end - 1)(random));
+        for (int i = std::uniform_int_distribution<int>(1, 3)(random); i > 1; --i) {
+            cuts.push_back(
+                std::uniform_int_distribution<std::size_t>(tag.offset + 1, end - 1)(random));
         }
         std::sort(cuts.begin(), cuts.end());
         cuts.push_back(end);
-        std::size_t from = at;
+        std::size_t from = tag.offset;
         for (const std::size_t cut : cuts) {
-            WriteAt(descriptor, flv, from, cut);
+            write(from, cut);
             from = cut;
             if (cut != end) {
                 const int pause = std::uniform_int_distribution<int>(1, 15)(random);
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause));
             }
         }
-        at = end;
     }
     std::fclose(target);
     return 0;
 }
 
+// One file that a worker opens, and what an open of it delivers: the durations and every video
+// frame.
 struct Client {
     std::filesystem::path file;
     std::wstring hash;
     bool checked = false;
-    // A walk of the file, and what an open without the cache delivers.
     ScannedFile scanned;
-    std::vector<DeliveredPacket> frames;
-    double videoDuration = 0.0;
-    double audioDuration = 0.0;
+    double duration[2] = {};
+    std::vector<Packet> frames;
 };
 
-constexpr std::size_t kFrameLimit = 10000;
-
-// Reads what an open of `client`'s file delivers: durations and every video frame.
-void ReadReference(Client& client) {
-    ComPtr<IMediaSource> source;
-    const HRESULT hr = OpenThroughSource(client.file, nullptr, source);
-    if (hr != S_OK) {
-        Fail("open without the cache failed (" + std::to_string(hr) + "): " + client.file.string());
+// Opens the client's file (with `hash`; null: without the cache), which must find the tracks of a
+// walk, and reads what it delivers into `delivered`.
+void Deliver(const Client& client, const wchar_t* hash, Client& delivered) {
+    const ComPtr<IMediaSource> source = OpenFile(client.file, hash);
+    if (!source) Fail("an open failed: " + client.file.string());
+    for (const bool video : {true, false}) {
+        const bool has = video ? client.scanned.facts.hasVideo : client.scanned.facts.hasAudio;
+        if (TrackCount(source.Get(), video) != (has ? 1 : 0)) Fail("other tracks than a walk's");
+        delivered.duration[video ? 0 : 1] = has ? TrackDuration(source.Get(), video) : 0.0;
     }
-    client.videoDuration = TrackDuration(source.Get(), true);
-    client.audioDuration = TrackDuration(source.Get(), false);
-    client.frames = ReadToCurrentEnd(source.Get(), true, kFrameLimit);
-    if (client.frames.size() != client.scanned.video.size()) Fail("reference frames missing");
+    delivered.frames = ReadPackets(source.Get(), true, kFrameLimit, true);
+    (void)source->SendCommandEx(3, nullptr, nullptr);
+}
+
+// An open with the hash (whose cache files other processes write and read meanwhile) delivers
+// what an open without the cache does.
+void CheckOpen(const Client& client) {
+    Client got;
+    Deliver(client, client.hash.c_str(), got);
+    if (got.duration[0] != client.duration[0] || got.duration[1] != client.duration[1]) {
+        Fail("an open found other durations than a walk");
+    }
+    if (!std::equal(got.frames.begin(), got.frames.end(), client.frames.begin(),
+                    client.frames.end(), [](const Packet& left, const Packet& right) {
+                        return left.time == right.time && left.bytes == right.bytes;
+                    })) {
+        Fail("frames missing, extra or other than an open of a walk delivers");
+    }
 }
 
 // Loads both cache files of a checked client directly; each one that exists must load and hold
@@ -122,72 +120,40 @@ void ReadReference(Client& client) {
 int CheckCacheFiles(const Client& client) {
     int loads = 0;
     for (const bool video : {true, false}) {
-        const wchar_t* kind = video ? kCacheKindVideo : kCacheKindAudio;
         CacheHandle handle;
-        if (!PrepareCache(handle, client.hash.c_str(), kCacheKey, kCacheVersion, kind)) continue;
+        if (!PrepareCache(handle, client.hash.c_str(), kCacheKey, kCacheVersion,
+                          video ? kCacheKindVideo : kCacheKindAudio)) {
+            continue;
+        }
         ComPtr<IMediaParams> loaded;
-        if (!LoadCache(handle, loaded)) {
-            // Gone between the test and the load is impossible: nothing deletes cache files.
-            Fail("a cache file that exists did not load: " + WideToUtf8(handle.Path()));
-        }
+        // Gone between the test and the load is impossible: nothing deletes cache files.
+        if (!LoadCache(handle, loaded)) Fail("a cache file that exists did not load");
         ++loads;
-        ComPtr<IStream> stream;
-        const Bstr name(video ? L"FileVideoIndexes" : L"FileAudioIndexes");
-        if (FAILED(loaded->GetStream(name.Get(), 0, 1, stream.Put())) || !stream) {
-            Fail("a cache file without its index stream");
-        }
-        StoredIndexExtras extras;
-        std::vector<IndexEntry> videoIndex, audioIndex;
-        (void)ReadStoredIndex(stream.Get(), extras, videoIndex, audioIndex);
-        if ((video ? videoIndex : audioIndex) !=
-            (video ? client.scanned.video : client.scanned.audio)) {
+        std::vector<IndexEntry> index[2];
+        StoredIndexIn(loaded.Get(), index[0], index[1]);
+        if (index[video ? 0 : 1] != (video ? client.scanned.video : client.scanned.audio)) {
             Fail("a cache file holds another index than a walk");
         }
     }
     return loads;
 }
 
-// An open with the hash (whose cache files other processes write and read meanwhile) delivers
-// what an open of a walk does.
-void CheckOpen(const Client& client) {
-    ComPtr<IMediaSource> source;
-    const HRESULT hr = OpenThroughSource(client.file, client.hash.c_str(), source);
-    if (hr != S_OK) Fail("open failed");
-    const StreamFacts& facts = client.scanned.facts;
-    if (TrackCount(source.Get(), true) != (facts.hasVideo ? 1 : 0) ||
-        TrackCount(source.Get(), false) != (facts.hasAudio ? 1 : 0)) {
-        Fail("an open found other tracks than a walk");
-    }
-    if (TrackDuration(source.Get(), true) != client.videoDuration ||
-        TrackDuration(source.Get(), false) != client.audioDuration) {
-        Fail("an open found other durations than a walk");
-    }
-    const std::vector<DeliveredPacket> frames = ReadToCurrentEnd(source.Get(), true, kFrameLimit);
-    if (frames.size() != client.frames.size()) Fail("frames missing or extra");
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (frames[i].time != client.frames[i].time || frames[i].bytes != client.frames[i].bytes) {
-            Fail("a frame differs from the one an open of a walk delivers");
-        }
-    }
-    (void)source->SendCommandEx(3, nullptr, nullptr);
-}
-
 int CacheClients(int seconds, const std::vector<std::string>& arguments) {
-    RegisterReliabilityClasses();
+    RegisterComponent();
     std::vector<Client> clients;
     for (std::size_t i = 0; i + 2 < arguments.size(); i += 3) {
-        Client client;
+        Client& client = clients.emplace_back();
         client.file = arguments[i];
         client.hash = Utf8ToWide(arguments[i + 1]);
         client.checked = arguments[i + 2] == "1";
         client.scanned = ScanFile(client.file);
-        ReadReference(client);
-        clients.push_back(std::move(client));
+        Deliver(client, nullptr, client);
+        if (client.frames.size() != client.scanned.video.size()) Fail("frames missing");
     }
     int opens = 0;
     int loads = 0;
-    const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
-    while (Clock::now() < end) {
+    for (const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
+         Clock::now() < end;) {
         for (const Client& client : clients) {
             if (client.checked) loads += CheckCacheFiles(client);
             CheckOpen(client);
