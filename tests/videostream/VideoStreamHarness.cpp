@@ -1,12 +1,7 @@
 #include "tests/videostream/VideoStreamHarness.h"
 
-#include "flv/Header.h"
-#include "flv/Manager.h"
 #include "mediakit/MediaKit.h"
-#include "platform/Bstr.h"
 #include "platform/Com.h"
-#include "platform/TextConvert.h"
-#include "source/Cache.h"
 #include "streams/VideoStream.h"
 #include "tests/support/ComponentClasses.h"
 #include "tests/support/FlvBuilder.h"
@@ -83,19 +78,6 @@ double StreamDuration(IMediaStream* stream) {
     double duration = -2.0;
     EXPECT_EQ(stream->get_Duration(&duration), S_OK);
     return duration;
-}
-
-ComPtr<IMediaParams> SettingsFor(const std::filesystem::path& file,
-                                 const std::function<void(IMediaParams*)>& edit) {
-    CInputStream input;
-    input.Open(Utf8ToWide(file.string()));
-    EXPECT_TRUE(input.IsOpen() && input.SeekTo(CFLV_Header::kFirstTagOffset));
-    CFLV_Manager manager;
-    manager.BuildIndex(nullptr, input);
-    ComPtr<IMediaParams> settings = NewParams();
-    EXPECT_TRUE(SaveVideoInfo(&manager, settings.Get()));
-    if (edit) edit(settings.Get());
-    return settings;
 }
 
 std::vector<FlvTag> VideoTagsOf(const std::filesystem::path& file) {

@@ -29,11 +29,6 @@ std::vector<ReadFrame> ReadToEnd(IMediaStream* stream);
 double StreamTime(IMediaStream* stream);
 double StreamDuration(IMediaStream* stream);
 
-// A "FLVSettings" container as the source object makes it: the file walked by a manager and
-// saved with SaveVideoInfo; `edit` may change it afterwards.
-ComPtr<IMediaParams> SettingsFor(const std::filesystem::path& file,
-                                 const std::function<void(IMediaParams*)>& edit = {});
-
 // The video tags of an FLV file, in file order.
 std::vector<FlvTag> VideoTagsOf(const std::filesystem::path& file);
 // An FLV file of `tags` with the times `retime` gives (tag number, old time), led by an

@@ -1,8 +1,6 @@
 // The video stream object through IMediaStream, as a host drives it, against ffmpeg's frames of
-// the same files: playback to the end, Seek, Skip, Reset, long frames, unusable frame rates.
-#include <limits>
-
-#include "platform/Bstr.h"
+// the same files: playback to the end, Seek, Skip, Reset, long frames. (An unusable frame rate
+// is the manager's to replace, in tests/flv.)
 #include "platform/File.h"
 #include "tests/support/FlvBuilder.h"
 #include "tests/videostream/VideoStreamHarness.h"
@@ -103,16 +101,12 @@ TEST(VideoStreamSeek, ShortStepBackUsesTheRecentFramesWithoutTouchingTheFile) {
     EXPECT_DOUBLE_EQ(replayed->time, target);
     EXPECT_TRUE(replayed->discontinuity);
     EXPECT_EQ(replayed->md5, frames[27].md5);
-    // Then the frames that followed, and on into frames not read before.
-    std::vector<ReadFrame> after{*replayed};
-    for (int i = 0; i < 5; ++i) {
-        auto frame = ReadNext(stream.Get());
+    // Then the frames that followed, and on into a frame not read before.
+    for (const std::size_t next : {28, 29, 30}) {
+        const auto frame = ReadNext(stream.Get());
         ASSERT_TRUE(frame);
-        EXPECT_FALSE(frame->discontinuity);
-        after.push_back(std::move(*frame));
+        EXPECT_TRUE(frame->md5 == peer[next].md5 && !frame->discontinuity) << next;
     }
-    ExpectFramesLikePeer(after, peer, after.back().time + after.back().duration,
-                         PeerCoverage::kAnyFrames, target);
 }
 
 // Flags bit 2 keeps the covering frame whole; a seek to where the stream stands does nothing
@@ -174,40 +168,6 @@ TEST(VideoStreamLongFrames, AGapIsCutIntoFramesOfOneFrameDuration) {
         EXPECT_DOUBLE_EQ(frames[i].time, time);
         EXPECT_DOUBLE_EQ(frames[i].duration, i == 39 ? 480.0 : 40.0);
         EXPECT_EQ(frames[i].md5, peer[i == 0 ? 0 : i <= 39 ? 1 : i - 38].md5);
-    }
-}
-
-// A frame rate of 0 (or negative, infinite, not a number) in the description must not divide
-// the timeline into nothing: the stream counts 30 frames per second. Two frames, 1010 ms apart.
-TEST(VideoStreamLongFrames, UnusableFrameRatesGiveThirtyFramesPerSecond) {
-    REQUIRE_SAMPLE(sorenson, kSorensonSample);
-    const auto tags = VideoTagsOf(sorenson);
-    TempDir dir;
-    const auto file = dir.Write(
-        "late.flv", RebuildFlv({tags.begin(), tags.begin() + 2}, [](std::size_t i, std::uint32_t) {
-            return static_cast<std::uint32_t>(1010 * i);
-        }));
-    const double frame = 1000.0 / 30.0;
-    for (double rate : {0.0, -25.0, std::numeric_limits<double>::infinity(),
-                        std::numeric_limits<double>::quiet_NaN()}) {
-        SCOPED_TRACE(rate);
-        // The description comes with the open container, as the source object hands it over.
-        const auto params = OpenParams(file);
-        const auto settings = SettingsFor(file, [rate](IMediaParams* p) {
-            ASSERT_EQ(p->SetDouble(Bstr(L"VideoFrameRate").Get(), 0, rate), S_OK);
-        });
-        ASSERT_EQ(params->SetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Get()), S_OK);
-        const auto stream = NewVideoStream();
-        ASSERT_EQ(stream->SendCommandEx(1001, params.Get(), nullptr), S_OK);
-        EXPECT_DOUBLE_EQ(StreamDuration(stream.Get()), 1010.0 + frame);
-        const auto frames = ReadToEnd(stream.Get());
-        // The first frame in pieces of a thirtieth of a second while more than 500 ms remain
-        // (16 of them), the rest of it (476.7 ms), then the last frame.
-        ASSERT_EQ(frames.size(), 18u);
-        for (std::size_t i = 0; i < 16; ++i) EXPECT_NEAR(frames[i].duration, frame, 1e-9);
-        EXPECT_NEAR(frames[16].duration, 1010.0 - 16 * frame, 1e-9);
-        EXPECT_DOUBLE_EQ(frames[17].time, 1010.0);
-        EXPECT_NEAR(frames[17].duration, frame, 1e-9);
     }
 }
 
