@@ -35,42 +35,22 @@ class Sink final : public ComObject<Sink>, public _IFlashFile5Events {
     HRESULT refusal = S_OK;
 };
 
-class ConnectionPointTest : public SourceTest {
-  protected:
-    void SetUp() override {
-        ASSERT_EQ(source.As(container), S_OK);
-        ASSERT_EQ(container->FindConnectionPoint(DIID__IFlashFile5Events, point.Put()), S_OK);
-    }
-
+// The container knows the event point only. A sink
+// without the event interface cannot connect (cookie 0). Cookies
+// are places in the sink list: freed places are taken again; unknown cookies are refused. The point
+// counts on its object: released last, it takes the object (and the sinks) along.
+TEST(ConnectionPointTest, ResultsCookiesAndLifetime) {
     ComPtr<IMediaSource> source = NewSource();
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-};
-
-// The container knows the event point only, and its enumerator lists that point once. A sink
-// without the event interface cannot connect (cookie 0); other refusals pass through. Cookies
-// are places in the sink list: freed places are taken again, and EnumConnections lists them;
-// unknown cookies are refused. The point counts on its object: released last, it takes the
-// object (and the sinks) along.
-TEST_F(ConnectionPointTest, ResultsCookiesAndLifetime) {
-    ComPtr<IConnectionPoint> other = point;
+    auto container = source.As<IConnectionPointContainer>();
+    ComPtr<IConnectionPoint> point, other;
+    ASSERT_EQ(container->FindConnectionPoint(DIID__IFlashFile5Events, point.Put()), S_OK);
+    other = point;
     EXPECT_EQ(container->FindConnectionPoint(IID_IMediaSource, other.Put()),
               CONNECT_E_NOCONNECTION);
     EXPECT_FALSE(other);
-    ComPtr<IEnumConnectionPoints> points;
-    ASSERT_EQ(container->EnumConnectionPoints(points.Put()), S_OK);
-    IConnectionPoint* listed[2] = {};
-    ULONG fetched = 0;
-    EXPECT_EQ(points->Next(2, listed, &fetched), S_FALSE);
-    ASSERT_EQ(fetched, 1u);
-    other.Attach(listed[0]);
-    EXPECT_EQ(other.Get(), point.Get());
-
     DWORD cookie = 99;
     EXPECT_EQ(point->Advise(Sink::Make(E_NOINTERFACE).Get(), &cookie), CONNECT_E_CANNOTCONNECT);
     EXPECT_EQ(cookie, 0u);
-    EXPECT_EQ(point->Advise(Sink::Make(E_ACCESSDENIED).Get(), &cookie), E_ACCESSDENIED);
-    EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
     DWORD cookies[3] = {};
     for (DWORD& place : cookies) ASSERT_EQ(point->Advise(Sink::Make().Get(), &place), S_OK);
     EXPECT_EQ(point->Unadvise(cookies[0]), S_OK);
@@ -79,20 +59,9 @@ TEST_F(ConnectionPointTest, ResultsCookiesAndLifetime) {
     }
     ASSERT_EQ(point->Advise(Sink::Make().Get(), &cookie), S_OK);
     EXPECT_EQ(cookie, cookies[0]);
-    ComPtr<IEnumConnections> connections;
-    ASSERT_EQ(point->EnumConnections(connections.Put()), S_OK);
-    std::vector<DWORD> cookiesListed;
-    for (CONNECTDATA data{}; connections->Next(1, &data, nullptr) == S_OK;) {
-        ComPtr<IUnknown>().Attach(data.pUnk);
-        cookiesListed.push_back(data.dwCookie);
-    }
-    EXPECT_EQ(cookiesListed, (std::vector<DWORD>{1, 2, 3}));
 
     source = nullptr;
     container = nullptr;
-    other = nullptr;
-    points = nullptr;
-    connections = nullptr;
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
 }
 

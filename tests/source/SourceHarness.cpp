@@ -42,9 +42,7 @@ std::pair<LONG, LONG> Tracks(IMediaSource* source) {
 }
 
 LONG Status(IMediaSource* source) {
-    ComPtr<IMediaFileTemplate> file;
-    EXPECT_EQ(ComPtr<IMediaSource>(source).As(file), S_OK);
     LONG status = -1;
-    EXPECT_EQ(file->get_Status(&status), S_OK);
+    EXPECT_EQ(ComPtr<IMediaSource>(source).As<IMediaFileTemplate>()->get_Status(&status), S_OK);
     return status;
 }
