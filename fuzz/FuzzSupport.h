@@ -35,6 +35,10 @@ int FuzzTag(const std::uint8_t* data, std::size_t size);
 int FuzzScript(const std::uint8_t* data, std::size_t size);
 // MediaParams::LoadFromFile of a container file, as the index cache keeps it (ParamsFuzzer.cpp).
 int FuzzParams(const std::uint8_t* data, std::size_t size);
+// The long values of a stored index's description, in the order of fuzz_stored_index's input.
+inline constexpr const wchar_t* kStoredIndexLongNames[] = {L"VideoCodecType", L"VideoWidth",
+                                                           L"VideoHeight",    L"VideoDateRate",
+                                                           L"AudioCodecType", L"AudioDataRate"};
 // A stored index loaded by CFLV_Manager and used by FlashFile5 as a stale index cache
 // (StoredIndexFuzzer.cpp).
 int FuzzStoredIndex(const std::uint8_t* data, std::size_t size);
@@ -64,7 +68,6 @@ class MemoryFile {
     // Opens `input` on the file (a failure is a broken check).
     void Open(CInputStream& input) const;
     void Append(const std::uint8_t* data, std::size_t size);
-    std::uint64_t Size() const noexcept { return size_; }
     const std::wstring& Path() const noexcept { return path_; }
 
   private:

@@ -24,8 +24,6 @@
 namespace {
 constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
 constexpr std::uint8_t kOpenThroughSource = 0x80;
-constexpr const wchar_t* kLongNames[] = {L"VideoCodecType", L"VideoWidth",     L"VideoHeight",
-                                         L"VideoDateRate",  L"AudioCodecType", L"AudioDataRate"};
 constexpr std::uint8_t kFrameRateFlag = 0x40;
 constexpr std::size_t kSourceReadLimit = 8;
 
@@ -71,10 +69,10 @@ int FuzzStoredIndex(const std::uint8_t* data, std::size_t size) {
     Fields fields{data, size};
     const auto flags = static_cast<std::uint8_t>(fields.Number(1));
     ComPtr<IMediaParams> container = NewContainer();
-    for (std::size_t i = 0; i < std::size(kLongNames); ++i) {
+    for (std::size_t i = 0; i < std::size(kStoredIndexLongNames); ++i) {
         const auto value = static_cast<LONG>(static_cast<std::uint32_t>(fields.Number(4)));
         if (flags & (1u << i)) {
-            FUZZ_CHECK(container->SetLong(Bstr(kLongNames[i]).Get(), -1, value) == S_OK);
+            FUZZ_CHECK(container->SetLong(Bstr(kStoredIndexLongNames[i]).Get(), -1, value) == S_OK);
         }
     }
     const std::uint64_t frameRateBits = fields.Number(8);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Remakes the seed corpora under fuzz/corpus/: small FLV files from ffmpeg (one to two seconds,
-# tiny frames, every codec family the component reads), and what fuzz_seeds builds from them and
-# by hand. The result is committed; run this only to change the seeds.
+# Remakes the ffmpeg part of the seed corpora under fuzz/corpus/: small FLV files from ffmpeg
+# (one second, tiny frames, every codec family ffmpeg writes), and what fuzz_seeds derives from
+# them. The hand-made seeds beside them (built_*, the AMF0 bodies, every_type) stay as they are.
+# The result is committed; run this only to change the seeds.
 #   fuzz/make-corpus.sh [BUILD_DIR]    (default build-fuzz, configured as fuzz/run.sh does)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,8 +30,8 @@ encode pcm8_only -f lavfi -i sine=frequency=440:sample_rate=5512:duration=1 -c:a
 encode aac_mono_only $tone -c:a aac -ac 1 -ar 16000 -b:a 12k
 encode h264_only $video -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 4
 
-for target in fuzz_walk fuzz_tag fuzz_script fuzz_params fuzz_stored_index fuzz_file; do
-    rm -rf "fuzz/corpus/$target"
+for made in "$work"/*.flv; do
+    rm -f fuzz/corpus/*/"$(basename "$made" .flv)"{,.flv,.v.cache,.a.cache,.nosource}
 done
 "$BUILD_DIR/bin/fuzz_seeds" fuzz/corpus "$work"/*.flv
 du -sh fuzz/corpus

@@ -5,6 +5,7 @@
 // tests/mediakit, tests/source).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -38,8 +39,7 @@ void SetTagTime(std::string& flv, std::size_t tag, std::uint32_t time) {
 // checksum that fits.
 void SetStoredCount(const fs::path& cacheFile, std::uint32_t count) {
     ComPtr<IMediaParams> cache = NewContainer();
-    const Bstr path(Utf8ToWide(cacheFile.string()));
-    const Bstr name(L"FileVideoIndexes");
+    const Bstr path(Utf8ToWide(cacheFile.string())), name(L"FileVideoIndexes");
     ComPtr<IStream> stream;
     ASSERT_EQ(cache->LoadFromFile(path.Get()), S_OK);
     ASSERT_EQ(cache->GetStream(name.Get(), 0, 1, stream.Put()), S_OK);
@@ -103,12 +103,6 @@ TEST_F(BadInputTest, FilesWithoutTagsOpenWithoutTracksAndMissingOnesFail) {
         {"not FLV", "RIFF\x24\x00\x00\x00WAVEfmt ", ZEV_E_INVALIDOPERATION},
         // Signature, version 1, audio and video, data offset 9, PreviousTagSize0 0.
         {"header only", std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00", 13), S_OK},
-        // The header, then 10 of the 11 bytes of a video tag header.
-        {"cut tag header",
-         std::string("FLV\x01\x05\x00\x00\x00\x09\x00\x00\x00\x00"
-                     "\x09\x00\x00\x05\x00\x00\x00\x00\x00\x00",
-                     23),
-         S_OK},
     };
     for (const auto& [name, bytes, reopened] : files) {
         SCOPED_TRACE(name);
@@ -119,7 +113,6 @@ TEST_F(BadInputTest, FilesWithoutTagsOpenWithoutTracksAndMissingOnesFail) {
         ComPtr<IFlashFile5> file5;
         ASSERT_EQ(ComPtr<IMediaSource>(source).As(file5), S_OK);
         EXPECT_EQ(file5->ReOpenFile(), reopened);
-        EXPECT_EQ(source->SendCommandEx(3, nullptr, nullptr), S_OK);
     }
 }
 
@@ -161,12 +154,11 @@ TEST_F(BadInputTest, SeekAcrossATimeStampJumpOfDaysIsQuick) {
     REQUIRE_SAMPLE(sample, kSample);
     std::string flv = FileBytes(sample);
     constexpr std::uint32_t kJump = 0x7F000000;  // about 24 days
-    bool jumped[2] = {};                         // the last video tag and the last audio tag
     const std::vector<FlvTag> tags = TagsOf(flv);
-    for (auto tag = tags.rbegin(); tag != tags.rend(); ++tag) {
-        if ((tag->type != 8 && tag->type != 9) || jumped[tag->type - 8]) continue;
-        SetTagTime(flv, tag->offset, kJump);
-        jumped[tag->type - 8] = true;
+    for (const int type : {8, 9}) {  // the last audio tag and the last video tag
+        auto last =
+            std::find_if(tags.rbegin(), tags.rend(), [&](auto& t) { return t.type == type; });
+        SetTagTime(flv, last->offset, kJump);
     }
     const ComPtr<IMediaSource> source = OpenFile(folders.temp.Write("jump.flv", flv), nullptr);
     ASSERT_TRUE(source);

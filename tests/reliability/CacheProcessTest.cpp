@@ -27,20 +27,6 @@ constexpr Sample kSamples[] = {
      "-c:v flashsv -c:a adpcm_swf -ar 11025"},
 };
 
-bool HoldsIndex(const std::filesystem::path& cacheFile, const ScannedFile& scanned, bool video) {
-    std::vector<IndexEntry> index[2];
-    return StoredIndexOf(cacheFile, index[0], index[1]) &&
-           index[video ? 0 : 1] == (video ? scanned.video : scanned.audio);
-}
-
-// The workers are waited for however the test ends: their files live in the test's folder.
-struct Workers {
-    ~Workers() {
-        for (const int pid : pids) WorkerEnded(pid, statuses.emplace_back(), false);
-    }
-    std::vector<int> pids;
-    std::vector<int>& statuses;
-};
 }  // namespace
 
 TEST(CacheProcessTest, ProcessesSharingCacheFilesAlwaysGetTheIndexOfAWalk) {
@@ -57,35 +43,32 @@ TEST(CacheProcessTest, ProcessesSharingCacheFilesAlwaysGetTheIndexOfAWalk) {
         arguments.insert(arguments.end(),
                          {file.string(), "shared" + std::to_string(i), i == 0 ? "0" : "1"});
     }
-    std::vector<int> statuses;
-    {
-        Workers workers{{}, statuses};
-        for (int i = 0; i < kWorkers; ++i) {
-            workers.pids.push_back(StartWorker(arguments));
-            ASSERT_GT(workers.pids.back(), 0);
-        }
-        // Once the workers have written it, the video cache file of the first file is
-        // overwritten with bytes that are no container: an open by one of them must write it
-        // again while the run goes on.
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kSeconds);
-        const std::filesystem::path damaged = folders.CacheFile("v", "shared0");
-        while (!HoldsIndex(damaged, scanned[0], true) && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "not a cache file";
-        bool rewritten = false;
-        while (!rewritten && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            rewritten = HoldsIndex(damaged, scanned[0], true);
-        }
-        EXPECT_TRUE(rewritten);
+    // Nothing stops the test between the start of the workers and the wait for them: their files
+    // live in the test's folder.
+    std::vector<int> workers;
+    for (int i = 0; i < kWorkers; ++i) workers.push_back(StartWorker(arguments));
+    // Once the workers have written it, the video cache file of the first file is overwritten
+    // with bytes that are no container: an open by one of them must write it again while the run
+    // goes on.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(kSeconds);
+    const std::filesystem::path damaged = folders.CacheFile("v", "shared0");
+    while (!HoldsIndex(damaged, scanned[0], true) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_EQ(statuses.size(), static_cast<std::size_t>(kWorkers));
-    for (const int status : statuses) EXPECT_EQ(status, 0);
-    for (std::size_t i = 0; i < scanned.size(); ++i) {
-        for (const bool video : {true, false}) {
-            const std::string hash = "shared" + std::to_string(i);
-            EXPECT_TRUE(HoldsIndex(folders.CacheFile(video ? "v" : "a", hash), scanned[i], video));
-        }
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc) << "not a cache file";
+    bool rewritten = false;
+    while (!rewritten && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        rewritten = HoldsIndex(damaged, scanned[0], true);
+    }
+    EXPECT_TRUE(rewritten);
+    for (const int pid : workers) {
+        int status = -1;
+        EXPECT_TRUE(pid > 0 && WorkerEnded(pid, status, false) && status == 0) << status;
+    }
+    for (std::size_t i = 0; i < scanned.size() * 2; ++i) {  // each file's video, then audio
+        EXPECT_TRUE(
+            HoldsIndex(folders.CacheFile(i % 2 ? "a" : "v", "shared" + std::to_string(i / 2)),
+                       scanned[i / 2], i % 2 == 0));
     }
 }

@@ -5,7 +5,6 @@
 // and aborts otherwise; here each must also finish in bounded time.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "tests/reliability/ReliabilityHarness.h"
@@ -18,21 +17,18 @@ TEST(InvalidInputTest, EveryFileThroughEveryEntryPointEndsCleanlyInBoundedTime) 
     // Walk, tag, script, params, stored index, file.
     constexpr int (*kEntryPoints[])(const std::uint8_t*, std::size_t) = {
         FuzzWalk, FuzzTag, FuzzScript, FuzzParams, FuzzStoredIndex, FuzzFile};
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry :
+    int files = 0;
+    for (const auto& file :
          std::filesystem::directory_iterator(FLV_SOURCE_DIR "/tests/data/invalid")) {
-        files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    ASSERT_FALSE(files.empty());
-    for (const std::filesystem::path& file : files) {
-        const std::string bytes = FileBytes(file);
+        ++files;
+        const std::string bytes = FileBytes(file.path());
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
         for (std::size_t i = 0; i < std::size(kEntryPoints); ++i) {
             const auto start = std::chrono::steady_clock::now();
             EXPECT_EQ(kEntryPoints[i](data, bytes.size()), 0);
             EXPECT_LT(std::chrono::steady_clock::now() - start, kBound)
-                << file.filename() << " through entry point " << i;
+                << file.path().filename() << " through entry point " << i;
         }
     }
+    EXPECT_GT(files, 0);
 }

@@ -33,6 +33,12 @@ bool StoredIndexOf(const std::filesystem::path& cacheFile, std::vector<IndexEntr
     return true;
 }
 
+bool HoldsIndex(const std::filesystem::path& cacheFile, const ScannedFile& scanned, bool video) {
+    std::vector<IndexEntry> index[2];
+    return StoredIndexOf(cacheFile, index[0], index[1]) &&
+           index[video ? 0 : 1] == (video ? scanned.video : scanned.audio);
+}
+
 int StartWorker(const std::vector<std::string>& arguments) {
     std::vector<std::string> words = {FLV_BINARY_DIR "/bin/reliability_worker"};
     words.insert(words.end(), arguments.begin(), arguments.end());

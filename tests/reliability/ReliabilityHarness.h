@@ -30,6 +30,8 @@ void StoredIndexIn(IMediaParams* cache, std::vector<IndexEntry>& video,
                    std::vector<IndexEntry>& audio);
 bool StoredIndexOf(const std::filesystem::path& cacheFile, std::vector<IndexEntry>& video,
                    std::vector<IndexEntry>& audio);
+// The cache file loads and holds the walk's video (or audio) index.
+bool HoldsIndex(const std::filesystem::path& cacheFile, const ScannedFile& scanned, bool video);
 
 // Starts the worker program (reliability_worker, beside the test programs) with `arguments`;
 // the environment is inherited. Returns its process id, or -1.

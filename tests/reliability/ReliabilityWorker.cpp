@@ -52,73 +52,59 @@ int Append(const std::string& sourcePath, const std::string& targetPath, unsigne
     for (const FlvTag& tag : TagsOf(flv)) {
         const std::size_t end = std::min(flv.size(), tag.offset + 11 + tag.body.size() + 4);
         std::this_thread::sleep_until(start + std::chrono::milliseconds(tag.time));
-        // One to three pieces, cut anywhere inside the tag.
-        std::vector<std::size_t> cuts;
+        // One to three pieces, cut anywhere inside the tag, with pauses of 1 to 15 ms between.
+        std::vector<std::size_t> cuts = {end};
         for (int i = std::uniform_int_distribution<int>(1, 3)(random); i > 1; --i) {
             cuts.push_back(
                 std::uniform_int_distribution<std::size_t>(tag.offset + 1, end - 1)(random));
         }
         std::sort(cuts.begin(), cuts.end());
-        cuts.push_back(end);
-        std::size_t from = tag.offset;
-        for (const std::size_t cut : cuts) {
-            write(from, cut);
-            from = cut;
-            if (cut != end) {
-                const int pause = std::uniform_int_distribution<int>(1, 15)(random);
-                std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-            }
+        for (std::size_t from = tag.offset, i = 0; i < cuts.size(); from = cuts[i++]) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(random() % 15 + 1));
+            write(from, cuts[i]);
         }
     }
     std::fclose(target);
     return 0;
 }
 
-// One file that a worker opens, and what an open of it delivers: the durations and every video
-// frame.
+// What an open delivers: the durations and every video frame (time and picture).
+struct Delivery {
+    double duration[2] = {};
+    std::vector<std::pair<double, std::string>> frames;
+    bool operator==(const Delivery&) const = default;
+};
+
+// One file that a worker opens, and what an open without the cache delivers.
 struct Client {
     std::filesystem::path file;
     std::wstring hash;
     bool checked = false;
     ScannedFile scanned;
-    double duration[2] = {};
-    std::vector<Packet> frames;
+    Delivery walked;
 };
 
-// Opens the client's file (with `hash`; null: without the cache), which must find the tracks of a
-// walk, and reads what it delivers into `delivered`.
-void Deliver(const Client& client, const wchar_t* hash, Client& delivered) {
+// Opens the client's file (with `hash`; null: without the cache), which must find the tracks of
+// a walk.
+Delivery Deliver(const Client& client, const wchar_t* hash) {
     const ComPtr<IMediaSource> source = OpenFile(client.file, hash);
     if (!source) Fail("an open failed: " + client.file.string());
+    Delivery delivery;
     for (const bool video : {true, false}) {
         const bool has = video ? client.scanned.facts.hasVideo : client.scanned.facts.hasAudio;
         if (TrackCount(source.Get(), video) != (has ? 1 : 0)) Fail("other tracks than a walk's");
-        delivered.duration[video ? 0 : 1] = has ? TrackDuration(source.Get(), video) : 0.0;
+        delivery.duration[video ? 0 : 1] = has ? TrackDuration(source.Get(), video) : 0.0;
     }
-    delivered.frames = ReadPackets(source.Get(), true, kFrameLimit, true);
+    for (Packet& frame : ReadPackets(source.Get(), true, kFrameLimit, true)) {
+        delivery.frames.emplace_back(frame.time, std::move(frame.bytes));
+    }
     (void)source->SendCommandEx(3, nullptr, nullptr);
-}
-
-// An open with the hash (whose cache files other processes write and read meanwhile) delivers
-// what an open without the cache does.
-void CheckOpen(const Client& client) {
-    Client got;
-    Deliver(client, client.hash.c_str(), got);
-    if (got.duration[0] != client.duration[0] || got.duration[1] != client.duration[1]) {
-        Fail("an open found other durations than a walk");
-    }
-    if (!std::equal(got.frames.begin(), got.frames.end(), client.frames.begin(),
-                    client.frames.end(), [](const Packet& left, const Packet& right) {
-                        return left.time == right.time && left.bytes == right.bytes;
-                    })) {
-        Fail("frames missing, extra or other than an open of a walk delivers");
-    }
+    return delivery;
 }
 
 // Loads both cache files of a checked client directly; each one that exists must load and hold
-// the walk's index. Returns the number of loads.
-int CheckCacheFiles(const Client& client) {
-    int loads = 0;
+// the walk's index.
+void CheckCacheFiles(const Client& client) {
     for (const bool video : {true, false}) {
         CacheHandle handle;
         if (!PrepareCache(handle, client.hash.c_str(), kCacheKey, kCacheVersion,
@@ -128,14 +114,12 @@ int CheckCacheFiles(const Client& client) {
         ComPtr<IMediaParams> loaded;
         // Gone between the test and the load is impossible: nothing deletes cache files.
         if (!LoadCache(handle, loaded)) Fail("a cache file that exists did not load");
-        ++loads;
         std::vector<IndexEntry> index[2];
         StoredIndexIn(loaded.Get(), index[0], index[1]);
         if (index[video ? 0 : 1] != (video ? client.scanned.video : client.scanned.audio)) {
             Fail("a cache file holds another index than a walk");
         }
     }
-    return loads;
 }
 
 int CacheClients(int seconds, const std::vector<std::string>& arguments) {
@@ -147,20 +131,19 @@ int CacheClients(int seconds, const std::vector<std::string>& arguments) {
         client.hash = Utf8ToWide(arguments[i + 1]);
         client.checked = arguments[i + 2] == "1";
         client.scanned = ScanFile(client.file);
-        Deliver(client, nullptr, client);
-        if (client.frames.size() != client.scanned.video.size()) Fail("frames missing");
+        client.walked = Deliver(client, nullptr);
+        if (client.walked.frames.size() != client.scanned.video.size()) Fail("frames missing");
     }
-    int opens = 0;
-    int loads = 0;
     for (const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
          Clock::now() < end;) {
         for (const Client& client : clients) {
-            if (client.checked) loads += CheckCacheFiles(client);
-            CheckOpen(client);
-            ++opens;
+            if (client.checked) CheckCacheFiles(client);
+            // With the hash, whose cache files other processes write and read meanwhile.
+            if (Deliver(client, client.hash.c_str()) != client.walked) {
+                Fail("an open delivered other durations or frames than an open of a walk");
+            }
         }
     }
-    std::cout << "opens " << opens << " loads " << loads << std::endl;
     return 0;
 }
 }  // namespace
@@ -175,7 +158,7 @@ int main(int argc, char** argv) {
         return CacheClients(std::atoi(arguments[1].c_str()),
                             std::vector<std::string>(arguments.begin() + 2, arguments.end()));
     }
-    std::cerr << "usage: reliability_worker append SOURCE TARGET SEED\n"
-                 "       reliability_worker cache-clients SECONDS FILE HASH CHECKED...\n";
+    std::cerr << "usage: reliability_worker append SOURCE TARGET SEED | cache-clients SECONDS "
+                 "FILE HASH CHECKED...\n";
     return 2;
 }
