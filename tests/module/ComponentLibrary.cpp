@@ -8,7 +8,6 @@
 
 #include "mediakit/MediaKit.h"
 #include "platform/TextConvert.h"
-#include "tests/support/FfmpegTools.h"
 
 namespace {
 template <class Function>
@@ -50,26 +49,18 @@ ComPtr<IClassFactory> ComponentClassObject(REFCLSID clsid) {
 }
 
 void RunInChildProcess(const std::function<void()>& scenario) {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    std::fflush(nullptr);
     const pid_t child = ::fork();
     ASSERT_NE(child, -1);
     if (child == 0) {
         scenario();
-        std::fflush(stdout);
-        std::fflush(stderr);
+        std::fflush(nullptr);
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the scenario failed in its child process (status " << status << ")";
-}
-
-ComponentTest::ComponentTest()
-    : data_("XDG_DATA_HOME", (registry.Dir().Path() / "data").string()),
-      run_("XDG_RUNTIME_DIR", (registry.Dir().Path() / "run").string()) {
-    std::filesystem::create_directories(registry.Dir().Path() / "run");
 }
 
 void ComponentTest::SetUp() {

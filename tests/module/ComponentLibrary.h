@@ -4,15 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
-#include <optional>
-#include <string>
 
 #include "frame/Interfaces.h"
-#include "mediakit/MediaInterfaces.h"
-#include "platform/ComPtr.h"
-#include "tests/support/ScopedEnv.h"
+#include "tests/support/ComponentTestSupport.h"
 #include "tests/support/TempRegistry.h"
 
 struct ComponentLibrary {
@@ -39,14 +34,10 @@ void RunInChildProcess(const std::function<void()>& scenario);
 // host framework's classes are registered in the process.
 class ComponentTest : public ::testing::Test {
   protected:
-    ComponentTest();
     void SetUp() override;
 
     TempRegistry registry;
-
-  private:
-    ScopedEnv data_;
-    ScopedEnv run_;
+    CacheFolders folders;
 };
 
 // A short FLV file made by ffmpeg: Sorenson H.263 video at 25 frames per second and MP3 audio;

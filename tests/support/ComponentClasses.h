@@ -10,7 +10,7 @@
 #include "platform/Com.h"
 
 class ComponentClassRegistration {
-public:
+  public:
     ComponentClassRegistration() = default;
     ~ComponentClassRegistration() {
         for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
@@ -22,12 +22,11 @@ public:
     void Add(REFCLSID clsid) {
         ComPtr<IClassFactory> factory;
         factory.Attach(new ClassFactory<Class>(&ComponentModule()));
-        DWORD cookie = 0;
-        ASSERT_EQ(CoRegisterClassObject(clsid, factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+        ASSERT_EQ(CoRegisterClassObject(clsid, factory.Get(), CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookies_.emplace_back()),
                   S_OK);
-        cookies_.push_back(cookie);
     }
 
-private:
+  private:
     std::vector<DWORD> cookies_;
 };

@@ -5,26 +5,33 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <filesystem>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "mediakit/MediaInterfaces.h"
-#include "platform/ComPtr.h"
+#include "platform/Bstr.h"
+#include "platform/Com.h"
 #include "tests/support/FfmpegTools.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 // Containers are made through the class identifier: mediakit's classes must be registered.
-ComPtr<IMediaParams> NewParams();
+inline ComPtr<IMediaParams> NewParams() {
+    ComPtr<IMediaParams> params;
+    EXPECT_EQ(CreateInstance(CLSID_MediaParams, params), S_OK);
+    return params;
+}
 // A host's open container: "OperationMode" 1, "FileName", and "FileHash" when given.
 ComPtr<IMediaParams> OpenParams(const std::filesystem::path& file, const wchar_t* hash = nullptr);
 // The first value of `name` (0 when missing, or without a container) and the first nested
 // container (null when missing).
-LONG LongOf(IMediaParams* params, const wchar_t* name);
-ComPtr<IMediaParams> ParamsOf(IMediaParams* params, const wchar_t* name);
+inline LONG LongOf(IMediaParams* params, const wchar_t* name) {
+    LONG value = 0;
+    if (params != nullptr) (void)params->GetLong(Bstr(name).Get(), -1, &value);
+    return value;
+}
+inline ComPtr<IMediaParams> ParamsOf(IMediaParams* params, const wchar_t* name) {
+    ComPtr<IMediaParams> nested;
+    (void)params->GetParams(Bstr(name).Get(), 0, 1, nested.Put());
+    return nested;
+}
 
 // `hr` is `expected`, and the calling thread holds an error record of `guid` with the exact
 // message of `expected` (the messages are written out once, in the support code).
@@ -34,19 +41,20 @@ void ExpectError(HRESULT hr, HRESULT expected, const GUID& guid);
 // the lock folder (XDG_RUNTIME_DIR) while the object lives.
 class CacheFolders {
   public:
-    CacheFolders();
+    CacheFolders() { std::filesystem::create_directories(temp.Path() / "run"); }
     // The cache file of `kind` ("v" or "a") for `hash`.
-    std::filesystem::path CacheFile(const char* kind, const std::string& hash) const;
+    std::filesystem::path CacheFile(const char* kind, const std::string& hash) const {
+        return temp.Path() / "data" / "Veltrano" / "FileCache" /
+               (std::string("zevflashfile-5-0-1-207-") + kind + "-" + hash + ".cache");
+    }
 
     TempDir temp;
 
   private:
-    ScopedEnv data_;
-    ScopedEnv run_;
+    ScopedEnv data_{"XDG_DATA_HOME", (temp.Path() / "data").string()};
+    ScopedEnv run_{"XDG_RUNTIME_DIR", (temp.Path() / "run").string()};
 };
 
-// A file's bytes (empty when it cannot be read).
-std::string FileBytes(const std::filesystem::path& file);
 // One tag of an FLV file: its offset, type, time (with the extension byte) and body.
 struct FlvTag {
     std::size_t offset = 0;
@@ -73,8 +81,7 @@ struct Sample {
 
 // One delivered video frame: its times, its discontinuity mark, and its pixels' size and MD5.
 struct ReadFrame {
-    double time = 0.0;
-    double duration = 0.0;
+    double time = 0.0, duration = 0.0;
     bool discontinuity = false;
     LONG size = 0;
     std::string md5;
@@ -85,21 +92,17 @@ std::optional<ReadFrame> FrameOf(IUnknown* data);
 // One delivered audio packet: its times, its discontinuity mark, its PCM and that PCM's format
 // (checked to be 16-bit PCM).
 struct PcmPacket {
-    double time = 0.0;
-    double duration = 0.0;
+    double time = 0.0, duration = 0.0;
     bool discontinuity = false;
     std::string data;
-    LONG rate = 0;
-    LONG blockAlign = 0;
+    LONG rate = 0, blockAlign = 0;
 };
 // The packet a read returned in `data`; nullopt when it returned none.
 std::optional<PcmPacket> PcmPacketOf(IUnknown* data);
 
-// ffmpeg's frames of the file (framemd5, planar 4:2:0) in presentation order, with `pts` in
-// milliseconds: the file's packet times, sorted. ffmpeg runs once per file and test program.
+// ffmpeg's frames of the file (VideoFrameHashes, planar 4:2:0), from one run of ffmpeg per file
+// and test program.
 std::vector<FrameHash> PeerFrames(const std::filesystem::path& file);
-// The last of ffmpeg's frames that starts at or before `time` (the first one before that).
-const FrameHash& PeerAt(const std::vector<FrameHash>& peer, double time);
 
 // How many times each of ffmpeg's frames must be shown.
 enum class PeerCoverage {

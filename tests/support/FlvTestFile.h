@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <string>
 #include <string_view>
 
 #include "io/InputStream.h"
@@ -24,18 +23,14 @@ class FlvTestFile {
     // The stream positioned at `offset` (13: the first tag after the file header), also when
     // that is the end of the file (where SeekTo cannot land).
     CInputStream& InputAt(std::uint64_t offset) {
-        if (!input_.SeekTo(offset)) {
-            EXPECT_TRUE(input_.SeekTo(0) && input_.SkipBytes(offset));
-        }
+        EXPECT_TRUE(input_.SeekTo(offset) || (input_.SeekTo(0) && input_.SkipBytes(offset)));
         return input_;
     }
 
     // Appends `bytes` to the file and lets the stream measure it again.
     void Append(std::string_view bytes) {
-        {
-            std::ofstream out(temp_.Path() / name_, std::ios::binary | std::ios::app);
-            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        }
+        std::ofstream(temp_.Path() / name_, std::ios::binary | std::ios::app)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         EXPECT_TRUE(input_.RefreshSize());
     }
 

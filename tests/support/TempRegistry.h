@@ -3,68 +3,45 @@
 // small readers for checking what registration wrote.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "platform/Registry.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 class TempRegistry {
   public:
-    TempRegistry()
-        : previousMachine_(Get("ZEV_REGISTRY_MACHINE")), previousUser_(Get("ZEV_REGISTRY_USER")) {
-        ::setenv("ZEV_REGISTRY_MACHINE", MachineHive().c_str(), 1);
-        ::setenv("ZEV_REGISTRY_USER", UserHive().c_str(), 1);
-    }
-    ~TempRegistry() {
-        Restore("ZEV_REGISTRY_MACHINE", previousMachine_);
-        Restore("ZEV_REGISTRY_USER", previousUser_);
-    }
-    TempRegistry(const TempRegistry&) = delete;
-    TempRegistry& operator=(const TempRegistry&) = delete;
-
     std::filesystem::path MachineHive() const { return dir_.Path() / "hives" / "machine.reg"; }
     std::filesystem::path UserHive() const { return dir_.Path() / "hives" / "user.reg"; }
     const TempDir& Dir() const { return dir_; }
 
   private:
-    static std::optional<std::string> Get(const char* name) {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    static void Restore(const char* name, const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-
     TempDir dir_;
-    std::optional<std::string> previousMachine_;
-    std::optional<std::string> previousUser_;
+    ScopedEnv machine_{"ZEV_REGISTRY_MACHINE", MachineHive().string()};
+    ScopedEnv user_{"ZEV_REGISTRY_USER", UserHive().string()};
 };
+
+// `subKey` below `root` opened for reading; null when it does not exist.
+inline UniqueRegistryKey OpenRegistryKey(HKEY root, const wchar_t* subKey) {
+    HKEY raw = nullptr;
+    return UniqueRegistryKey(
+        RegOpenKeyExW(root, subKey, 0, KEY_READ, &raw) == ERROR_SUCCESS ? raw : nullptr);
+}
 
 // Whether `subKey` below `root` exists.
 inline bool RegistryKeyExists(HKEY root, const wchar_t* subKey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    return OpenRegistryKey(root, subKey) != nullptr;
 }
 
 // The string value `name` (null: the default value) of `subKey` below `root`, without its
 // terminator; nullopt when the key or value is missing or not a string.
 inline std::optional<std::wstring> RegistryString(HKEY root, const wchar_t* subKey,
                                                   const wchar_t* name = nullptr) {
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return std::nullopt;
-    UniqueRegistryKey key(raw);
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+    const UniqueRegistryKey key = OpenRegistryKey(root, subKey);
+    DWORD type = 0, size = 0;
+    if (!key ||
+        RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
         type != REG_SZ) {
         return std::nullopt;
     }
@@ -95,13 +72,11 @@ inline LSTATUS SetRegistryString(HKEY root, const wchar_t* subKey, const wchar_t
 // cannot be opened.
 inline std::vector<std::wstring> RegistrySubkeyNames(HKEY root, const wchar_t* subKey) {
     std::vector<std::wstring> names;
-    HKEY raw = nullptr;
-    if (RegOpenKeyExW(root, subKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) return names;
-    UniqueRegistryKey key(raw);
+    const UniqueRegistryKey key = OpenRegistryKey(root, subKey);
     wchar_t name[kRegistryMaxKeyNameLength + 1];
     for (DWORD i = 0, length = std::size(name);
-         RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
+         key && RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+                    ERROR_SUCCESS;
          ++i, length = std::size(name)) {
         names.emplace_back(name, length);
     }

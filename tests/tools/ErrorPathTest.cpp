@@ -5,10 +5,8 @@
 // this process (each program start under the sanitizers costs most of a second).
 #include <cstdio>
 #include <fstream>
-#include <string>
 #include <utility>
 
-#include "tests/support/FfmpegTools.h"
 #include "tests/tools/FlvhostHarness.h"
 #include "tools/flvhost/Commands.h"
 #include "tools/flvhost/Host.h"
@@ -16,22 +14,7 @@
 namespace {
 namespace fs = std::filesystem;
 
-const char kSampleArguments[] =
-    "-f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 "
-    "-t 1 -c:v flv1 -c:a libmp3lame -ac 2";
-const char kAudioOnlyArguments[] =
-    "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -ac 1";
-const char kVideoOnlyArguments[] = "-f lavfi -i testsrc2=size=160x120:rate=25 -t 1 -c:v flv1";
-
-#define REQUIRE_SAMPLE(var, name, arguments)                                 \
-    if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg and ffprobe are needed"; \
-    const auto var##Found = GeneratedSample(name, arguments);                \
-    ASSERT_TRUE(var##Found) << "ffmpeg could not make " << name;             \
-    const fs::path var = *var##Found
-
-bool Mentions(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+const std::string kSampleArguments = Clip(25, 44100, "-c:v flv1 -c:a libmp3lame -ac 2");
 
 using Command = int (*)(const flvhost::CommandArguments&);
 
@@ -54,51 +37,90 @@ std::string EmptyRegistry(const std::string& name) {
            " ZEV_REGISTRY_USER=" + Quote(hives / "user.reg");
 }
 
-TEST(ErrorPaths, MissingFileIsExitCode3) {
+TEST(ErrorPaths, TheProgramsExitCodesAndMessages) {
+    REQUIRE_TOOLS_SAMPLE(file, "tools_errors_flv1_mp3.flv", kSampleArguments);
     const std::string missing = (HostFolder() / "missing.flv").string();
-    const HostRun run = RunFlvhost("info " + Quote(missing));
-    EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.err, "flvhost info: " + missing + ": no such file\n");
-    EXPECT_TRUE(run.out.empty());
-    for (const auto& [command, extra] :
-         {std::pair<Command, flvhost::CommandArguments>{flvhost::RunIndex, {"--csv"}},
-          {flvhost::RunFrames, {"--md5"}},
-          {flvhost::RunAudio, {"-o", "-"}},
-          {flvhost::RunThumb, {"--at", "0", "-o", "x.png"}},
-          {flvhost::RunFollow, {}}}) {
-        flvhost::CommandArguments arguments{missing};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        std::string message;
-        EXPECT_EQ(ExitCodeOf(command, arguments, &message), 3);
-        EXPECT_EQ(message, missing + ": no such file");
-    }
-    std::string message;
-    EXPECT_EQ(ExitCodeOf(flvhost::RunInfo, {HostFolder().string()}, &message), 3);
-    EXPECT_TRUE(Mentions(message, "not a regular file")) << message;
-}
-
-TEST(ErrorPaths, NotFlvIsExitCode4) {
     const fs::path text = OutputPath("notes.flv");
     std::ofstream(text) << "These are notes, not a video.\n";
-    const HostRun run = RunFlvhost("info " + Quote(text));
-    EXPECT_EQ(run.exitCode, 4);
-    EXPECT_TRUE(Mentions(run.err, "not an FLV file")) << run.err;
-    // Shorter than the signature.
-    const fs::path empty = OutputPath("empty.flv");
-    std::ofstream(empty) << "FL";
-    EXPECT_EQ(ExitCodeOf(flvhost::RunIndex, {empty.string(), "--csv"}), 4);
+    const struct {
+        std::string arguments, environment;
+        int exitCode;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"info " + Quote(missing), "", 3, {"flvhost info: " + missing + ": no such file\n"}},
+        {"info " + Quote(text), "", 4, {"not an FLV file"}},
+        // Not registered: the message says how to register.
+        {"info " + Quote(file),
+         EmptyRegistry("none"),
+         5,
+         {"not registered", "flvhost register --user"}},
+        // Bad command lines: an unknown command, none at all, an option without its value.
+        {"transcode " + Quote(file), "", 2, {}},
+        {"", "", 2, {}},
+        {"frames " + Quote(file) + " --colour", "", 2, {}},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.arguments);
+        const HostRun run = RunFlvhost(entry.arguments, entry.environment);
+        EXPECT_EQ(run.exitCode, entry.exitCode);
+        EXPECT_FALSE(run.err.empty());
+        for (const std::string& part : entry.says) EXPECT_TRUE(Mentions(run.err, part)) << run.err;
+    }
 }
 
-TEST(ErrorPaths, ComponentNotRegisteredIsExitCode5AndSaysHowToRegister) {
-    REQUIRE_SAMPLE(file, "tools_errors_flv1_mp3.flv", kSampleArguments);
-    const HostRun run = RunFlvhost("info " + Quote(file), EmptyRegistry("none"));
-    EXPECT_EQ(run.exitCode, 5);
-    EXPECT_TRUE(Mentions(run.err, "not registered")) << run.err;
-    EXPECT_TRUE(Mentions(run.err, "flvhost register --user")) << run.err;
+TEST(ErrorPaths, EachCommandsExitCodesAndMessages) {
+    REQUIRE_TOOLS_SAMPLE(file, "tools_errors_flv1_mp3.flv", kSampleArguments);
+    REQUIRE_TOOLS_SAMPLE(
+        audioOnly, "tools_errors_mp3_only.flv",
+        "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 1 -c:a libmp3lame -ac 1");
+    REQUIRE_TOOLS_SAMPLE(videoOnly, "tools_errors_flv1_only.flv",
+                         "-f lavfi -i testsrc2=size=160x120:rate=25 -t 1 -c:v flv1");
+    const std::string name = file.string(), missing = (HostFolder() / "missing.flv").string();
+    const std::string notFound = missing + ": no such file";
+    const fs::path shortFile = OutputPath("empty.flv"), notALibrary = OutputPath("libfake.so");
+    std::ofstream(shortFile) << "FL";
+    std::ofstream(notALibrary) << "not a shared object";
+    const struct {
+        Command command;
+        flvhost::CommandArguments arguments;
+        int exitCode;
+        std::string says;
+    } cases[] = {
+        // A missing file: the same message from every command; a folder is no file either.
+        {flvhost::RunIndex, {missing, "--csv"}, 3, notFound},
+        {flvhost::RunFollow, {missing}, 3, notFound},
+        {flvhost::RunInfo, {HostFolder().string()}, 3, "not a regular file"},
+        {flvhost::RunIndex, {shortFile.string(), "--csv"}, 4, ""},  // shorter than the signature
+        // A module that does not load, or is not there.
+        {flvhost::RunRegister, {"--user", "--module", notALibrary.string()}, 5, "does not load"},
+        {flvhost::RunRegister, {"--user", "--module", (HostFolder() / "no.so").string()}, 3, ""},
+        // A track that is not there.
+        {flvhost::RunFrames, {audioOnly.string(), "--md5"}, 6, ""},
+        {flvhost::RunThumb, {audioOnly.string(), "--at", "0", "-o", "x.png"}, 6, ""},
+        {flvhost::RunAudio, {videoOnly.string(), "-o", "-"}, 6, videoOnly.string() + ": no audio"},
+        // Bad command lines.
+        {flvhost::RunInfo, {}, 2, ""},
+        {flvhost::RunInfo, {name, "--loud"}, 2, ""},
+        {flvhost::RunInfo, {name, "--hash", "../../etc"}, 2, ""},
+        {flvhost::RunIndex, {name, "--csv", "--json"}, 2, ""},
+        {flvhost::RunAudio, {name, "-o", "-", "--chunk", "0"}, 2, ""},
+        {flvhost::RunThumb, {name, "--at", "5000", "-o", "x.png"}, 2, ""},
+        {flvhost::RunFrames, {name, "--colour", "purple"}, 2, ""},
+        {flvhost::RunFrames, {name, "--colour", "bgr24", "--y4m", "x.y4m"}, 2, ""},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::string message;
+        EXPECT_EQ(ExitCodeOf(cases[i].command, cases[i].arguments, &message), cases[i].exitCode)
+            << "case " << i;
+        EXPECT_TRUE(Mentions(message, cases[i].says)) << "case " << i << ": " << message;
+        EXPECT_TRUE(cases[i].exitCode != 2 || !message.empty()) << "case " << i;
+    }
+    // The track that is there is read as usual.
+    EXPECT_EQ(RunFlvhost("audio " + Quote(audioOnly) + " -o -").exitCode, 0);
 }
 
 TEST(ErrorPaths, RegisterAndUnregisterDecideWhetherHostsFindTheComponent) {
-    REQUIRE_SAMPLE(file, "tools_errors_flv1_mp3.flv", kSampleArguments);
+    REQUIRE_TOOLS_SAMPLE(file, "tools_errors_flv1_mp3.flv", kSampleArguments);
     const std::string registry = EmptyRegistry("roundtrip");
     const HostRun registered = RunFlvhost("register --user", registry);
     ASSERT_EQ(registered.exitCode, 0) << registered.err;
@@ -108,85 +130,25 @@ TEST(ErrorPaths, RegisterAndUnregisterDecideWhetherHostsFindTheComponent) {
     EXPECT_EQ(RunFlvhost("info " + Quote(file), registry).exitCode, 5);
 }
 
-TEST(ErrorPaths, AModuleThatDoesNotLoadIsExitCode5) {
-    const fs::path notALibrary = OutputPath("libfake.so");
-    std::ofstream(notALibrary) << "not a shared object";
-    std::string message;
-    EXPECT_EQ(
-        ExitCodeOf(flvhost::RunRegister, {"--user", "--module", notALibrary.string()}, &message),
-        5);
-    EXPECT_TRUE(Mentions(message, "does not load")) << message;
-    EXPECT_EQ(ExitCodeOf(flvhost::RunRegister,
-                         {"--user", "--module", (HostFolder() / "nothing.so").string()}),
-              3);
-}
-
-TEST(ErrorPaths, ATrackThatIsNotThereIsExitCode6) {
-    REQUIRE_SAMPLE(audioOnly, "tools_errors_mp3_only.flv", kAudioOnlyArguments);
-    REQUIRE_SAMPLE(videoOnly, "tools_errors_flv1_only.flv", kVideoOnlyArguments);
-    EXPECT_EQ(ExitCodeOf(flvhost::RunFrames, {audioOnly.string(), "--md5"}), 6);
-    EXPECT_EQ(ExitCodeOf(flvhost::RunThumb, {audioOnly.string(), "--at", "0", "-o", "x.png"}), 6);
-    std::string message;
-    EXPECT_EQ(ExitCodeOf(flvhost::RunAudio, {videoOnly.string(), "-o", "-"}, &message), 6);
-    EXPECT_EQ(message, videoOnly.string() + ": no audio track");
-    // The track that is there is read as usual.
-    EXPECT_EQ(RunFlvhost("audio " + Quote(audioOnly) + " -o -").exitCode, 0);
-}
-
-TEST(ErrorPaths, BadCommandLinesAreExitCode2) {
-    REQUIRE_SAMPLE(file, "tools_errors_flv1_mp3.flv", kSampleArguments);
-    const std::string name = file.string();
-    for (const std::string& arguments : {std::string("transcode ") + Quote(name), std::string(""),
-                                         "frames " + Quote(name) + " --colour"}) {
-        SCOPED_TRACE(arguments);
-        const HostRun run = RunFlvhost(arguments);
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_FALSE(run.err.empty());
-    }
-    for (const auto& [command, arguments] :
-         std::initializer_list<std::pair<Command, flvhost::CommandArguments>>{
-             {flvhost::RunInfo, {}},
-             {flvhost::RunInfo, {name, "--loud"}},
-             {flvhost::RunInfo, {name, name}},
-             {flvhost::RunInfo, {name, "--hash", "../../etc"}},
-             {flvhost::RunIndex, {name, "--csv", "--json"}},
-             {flvhost::RunAudio, {name}},
-             {flvhost::RunAudio, {name, "-o", "-", "--chunk", "0"}},
-             {flvhost::RunThumb, {name, "-o", "x.png"}},
-             {flvhost::RunThumb, {name, "--at", "soon", "-o", "x.png"}},
-             {flvhost::RunThumb, {name, "--at", "5000", "-o", "x.png"}},
-             {flvhost::RunFrames, {name, "--colour", "purple"}},
-             {flvhost::RunFrames, {name, "--colour", "bgr24", "--y4m", "x.y4m"}},
-             {flvhost::RunFollow, {name, "--idle", "0"}},
-             {flvhost::RunRegister, {"extra"}}}) {
-        std::string message;
-        EXPECT_EQ(ExitCodeOf(command, arguments, &message), 2) << arguments.size();
-        EXPECT_FALSE(message.empty());
-    }
-}
-
 TEST(ErrorPaths, EveryCommandHasHelpWithTheExitCodes) {
     const HostRun run = RunFlvhost("--help");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(Mentions(run.out, "flvhost register --user"));
     EXPECT_TRUE(Mentions(run.out, "Exit codes:"));
-    for (const auto& [name, command] : std::initializer_list<std::pair<const char*, Command>>{
-             {"info", flvhost::RunInfo},
-             {"index", flvhost::RunIndex},
-             {"frames", flvhost::RunFrames},
-             {"audio", flvhost::RunAudio},
-             {"thumb", flvhost::RunThumb},
-             {"follow", flvhost::RunFollow},
-             {"register", flvhost::RunRegister},
-             {"unregister", flvhost::RunUnregister}}) {
-        SCOPED_TRACE(name);
+    const char* const names[] = {"info",  "index",  "frames",   "audio",
+                                 "thumb", "follow", "register", "unregister"};
+    const Command commands[] = {flvhost::RunInfo,     flvhost::RunIndex,     flvhost::RunFrames,
+                                flvhost::RunAudio,    flvhost::RunThumb,     flvhost::RunFollow,
+                                flvhost::RunRegister, flvhost::RunUnregister};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        const std::string name = names[i];
         ::testing::internal::CaptureStdout();
-        const int code = ExitCodeOf(command, {"--help"});
+        const int code = ExitCodeOf(commands[i], {"--help"});
         std::fflush(stdout);
         const std::string help = ::testing::internal::GetCapturedStdout();
-        EXPECT_EQ(code, 0);
-        EXPECT_TRUE(Mentions(help, std::string("usage: flvhost ") + name)) << help;
-        EXPECT_TRUE(Mentions(help, "Exit codes:"));
+        EXPECT_EQ(code, 0) << name;
+        EXPECT_TRUE(Mentions(help, "usage: flvhost " + name)) << help;
+        EXPECT_TRUE(Mentions(help, "Exit codes:")) << name;
     }
 }
 }  // namespace

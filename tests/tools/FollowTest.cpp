@@ -3,35 +3,25 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
-#include "tests/support/FfmpegTools.h"
 #include "tests/tools/FlvhostHarness.h"
 
 namespace {
-namespace fs = std::filesystem;
-
-const char kSample[] =
-    "-f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 "
-    "-t 2 -c:v flv1 -g 10 -c:a libmp3lame -ac 2";
 
 TEST(Follow, CountsGrowWithTheFileUntilItStops) {
-    if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
-    const auto sample = GeneratedSample("tools_follow_flv1_mp3.flv", kSample);
-    ASSERT_TRUE(sample);
-    std::size_t videoPackets = 0, audioPackets = 0;
-    for (const ProbePacket& packet : ProbePackets(*sample)) {
-        (packet.video ? videoPackets : audioPackets) += 1;
-    }
-    // The first 40 % of the file, cut in the middle of a tag.
-    const std::string bytes = ReadBytes(*sample);
-    const std::size_t cut = bytes.size() * 2 / 5;
-    const fs::path growing = OutputPath("growing.flv");
-    std::ofstream(growing, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(cut));
-
+    REQUIRE_TOOLS_SAMPLE(sample, "tools_follow_flv1_mp3.flv",
+                         Clip(25, 44100, "-c:v flv1 -g 10 -c:a libmp3lame -ac 2", 2));
+    const PacketCounts packets = CountPackets(sample);
+    // The first 40 % of the file, cut in the middle of a tag; then the rest in two steps.
+    const std::string bytes = FileBytes(sample);
+    const std::size_t steps[] = {bytes.size() * 2 / 5, bytes.size() * 7 / 10, bytes.size()};
+    const std::filesystem::path growing = OutputPath("growing.flv");
+    const auto grow = [&](std::size_t from, std::size_t to) {
+        std::ofstream(growing, std::ios::binary | std::ios::app)
+            .write(bytes.data() + from, static_cast<std::streamsize>(to - from));
+    };
+    grow(0, steps[0]);
     FILE* follow = ::popen(
         (FlvhostCommand("follow " + Quote(growing) + " --interval 0.1 --idle 1.5") + " 2>&1")
             .c_str(),
@@ -41,34 +31,22 @@ TEST(Follow, CountsGrowWithTheFileUntilItStops) {
     char line[512];
     ASSERT_NE(std::fgets(line, sizeof line, follow), nullptr);
     lines.emplace_back(line);
-    // Then the rest of the file, in two steps.
-    {
-        std::ofstream out(growing, std::ios::binary | std::ios::app);
-        out.write(bytes.data() + cut, static_cast<std::streamsize>((bytes.size() - cut) / 2));
-    }
-    {
-        std::ofstream out(growing, std::ios::binary | std::ios::app);
-        const std::size_t done = cut + (bytes.size() - cut) / 2;
-        out.write(bytes.data() + done, static_cast<std::streamsize>(bytes.size() - done));
-    }
+    grow(steps[0], steps[1]);
+    grow(steps[1], steps[2]);
     while (std::fgets(line, sizeof line, follow) != nullptr) lines.emplace_back(line);
     const int status = ::pclose(follow);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
-    std::string all;
-    for (const std::string& text : lines) all += text;
+    const std::string all = ::testing::PrintToString(lines);
     ASSERT_GE(lines.size(), 3u) << all;
-    // The first line is the file as it was: fewer packets than the whole file has.
-    EXPECT_EQ(lines.front().find("video " + std::to_string(videoPackets) + " packets"),
-              std::string::npos)
-        << all;
-    EXPECT_NE(lines.back().find("stopped: no growth"), std::string::npos) << all;
+    // The first line is the file as it was: fewer packets than the whole file has; the last but
+    // one is the whole file.
+    const std::string whole = "video " + std::to_string(packets.video) + " packets";
+    EXPECT_FALSE(Mentions(lines.front(), whole)) << all;
+    EXPECT_TRUE(Mentions(lines.back(), "stopped: no growth")) << all;
     const std::string final = lines[lines.size() - 2];
-    EXPECT_NE(final.find("video " + std::to_string(videoPackets) + " packets"), std::string::npos)
-        << all;
-    EXPECT_NE(final.find("audio " + std::to_string(audioPackets) + " packets"), std::string::npos)
-        << all;
-    EXPECT_NE(final.find(std::to_string(bytes.size()) + " bytes"), std::string::npos) << all;
+    EXPECT_TRUE(Mentions(final, whole)) << all;
+    EXPECT_TRUE(Mentions(final, "audio " + std::to_string(packets.audio) + " packets")) << all;
+    EXPECT_TRUE(Mentions(final, std::to_string(bytes.size()) + " bytes")) << all;
 }
 }  // namespace
