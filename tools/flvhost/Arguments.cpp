@@ -48,12 +48,12 @@ Arguments::Arguments(const std::vector<std::string>& arguments,
         }
         const auto equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* known = nullptr;
         for (const OptionSpec& candidate : specs) {
-            if (name == candidate.name) spec = &candidate;
+            if (name == candidate.name) known = &candidate;
         }
-        if (spec == nullptr) throw HostError(kExitUsage, "unknown option " + name);
-        if (!spec->takesValue) {
+        if (known == nullptr) throw HostError(kExitUsage, "unknown option " + name);
+        if (!known->takesValue) {
             if (equals != std::string::npos) {
                 throw HostError(kExitUsage, "option " + name + " takes no value");
             }
