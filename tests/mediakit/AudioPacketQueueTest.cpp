@@ -40,9 +40,8 @@ TEST(AudioPacketQueue, CutsAtWholeSampleFramesAndKeepsLeftovers) {
     EXPECT_NEAR(held(), 1000 * 1000.0 / 44100, 1e-9);
     // Nothing, nonsense, or more than is held gives no packet and takes nothing.
     for (const double ms :
-         {0.0, -5.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 22.7, 0.01}) {
+         {0.0, -5.0, std::nan(""), std::numeric_limits<double>::infinity(), 1e300, 22.7, 0.01})
         EXPECT_EQ(readMs(ms), -1) << ms;
-    }
     // 10 ms = 441 frames exactly; 0.7 ms = 30.87 frames, cut to 30.
     EXPECT_EQ(readMs(10.0), 441 * 4);
     EXPECT_EQ(readMs(0.7), 30 * 4);

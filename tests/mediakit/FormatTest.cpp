@@ -30,21 +30,19 @@ TEST(Format, VideoFormatSlots) {
 }
 
 TEST(Format, AudioFormatSlots) {
-    using A = IAudioFormat;
-    auto format = Create<IAudioFormat>(CLSID_AudioFormat);
-    IAudioFormat* f = format.Get();
+    auto f = Create<IAudioFormat>(CLSID_AudioFormat);
     const WAVEFORMATEX wave{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    EXPECT_EQ(CallSlot(f, 19, kAudioCodecAac), S_OK);                  // SetCodec
-    EXPECT_EQ(CallSlot(f, 21, &wave), S_OK);                           // SetWaveFormat
-    EXPECT_EQ(CallSlot(f, 29, LONG{16000}), S_OK);                     // SetBytesPerSecond
-    auto copy = ReadValue<ComPtr<IUnknown>>(f, 7).As<IAudioFormat>();  // Duplicate
+    EXPECT_EQ(CallSlot(f.Get(), 19, kAudioCodecAac), S_OK);                  // SetCodec
+    EXPECT_EQ(CallSlot(f.Get(), 21, &wave), S_OK);                           // SetWaveFormat
+    EXPECT_EQ(CallSlot(f.Get(), 29, LONG{16000}), S_OK);                     // SetBytesPerSecond
+    auto copy = ReadValue<ComPtr<IUnknown>>(f.Get(), 7).As<IAudioFormat>();  // Duplicate
     ASSERT_TRUE(copy);
     ASSERT_EQ(f->SetSampleRate(8000), S_OK);            // the copy is independent
     EXPECT_EQ(ReadValue<LONG>(copy.Get(), 24), 2);      // GetChannels
     EXPECT_EQ(ReadValue<LONG>(copy.Get(), 26), 44100);  // GetSampleRate
-    EXPECT_EQ(ReadValue<LONG>(copy.Get(), &A::GetCodec), kAudioCodecAac);
-    EXPECT_EQ(ReadValue<LONG>(copy.Get(), &A::GetBytesPerSecond), 16000);
+    EXPECT_EQ(ReadValue<LONG>(copy.Get(), &IAudioFormat::GetCodec), kAudioCodecAac);
+    EXPECT_EQ(ReadValue<LONG>(copy.Get(), &IAudioFormat::GetBytesPerSecond), 16000);
     // A value that does not fit the wave format's field is refused, leaving it as it was.
     EXPECT_EQ(f->SetChannels(0x10000), E_INVALIDARG);
-    EXPECT_EQ(ReadValue<LONG>(f, &A::GetChannels), 2);
+    EXPECT_EQ(ReadValue<LONG>(f.Get(), &IAudioFormat::GetChannels), 2);
 }

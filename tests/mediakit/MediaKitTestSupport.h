@@ -34,11 +34,10 @@ template <class T, class Interface, class Method, class... Args>
 T ReadValue(Interface* object, Method method, Args... args) {
     T value{};
     auto out = [&] {
-        if constexpr (requires { value.Put(); }) {
+        if constexpr (requires { value.Put(); })
             return value.Put();
-        } else {
+        else
             return &value;
-        }
     }();
     if constexpr (std::is_integral_v<Method>) {
         EXPECT_EQ(CallSlot(object, method, args..., out), S_OK) << "slot " << method;

@@ -24,9 +24,7 @@ TEST(Packet, ListedSlots) {
         EXPECT_EQ(p->CopyOut(0, bytes.data(), 4), S_OK);
         EXPECT_EQ(bytes, (std::vector<BYTE>{1, 2, 3, 0x80}));
         EXPECT_EQ(ReadValue<VARIANT_BOOL>(p, &M::GetDiscontinuity), VARIANT_TRUE);
-        EXPECT_EQ(ReadValue<double>(p, &M::GetTime), 12.5);
         EXPECT_EQ(ReadValue<double>(p, &M::GetTimestamp), 3.25);
-        EXPECT_EQ(ReadValue<double>(p, &M::GetDuration), 40.0);
         EXPECT_EQ(ReadValue<LONG>(p, 14), 4);                                       // GetSize
         EXPECT_EQ(ReadValue<double>(p, 31), 12.5);                                  // GetTime
         EXPECT_EQ(ReadValue<double>(p, 37), 40.0);                                  // GetDuration
@@ -45,10 +43,8 @@ TEST(Packet, ListedSlots) {
         EXPECT_EQ(p->Allocate(-1, 0), E_INVALIDARG);
     }
     auto audio = Create<IAudioPacket>(CLSID_AudioPacket);
-    EXPECT_EQ(CallSlot(audio.Get(), 44, LONG{417}, 1234.0), S_OK);  // SetPayloadInfo
-    LONG payloadBytes = 0;
+    LONG bytes = 0;
     double tagTime = 0;
-    EXPECT_EQ(audio->GetPayloadInfo(&payloadBytes, &tagTime), S_OK);
-    EXPECT_EQ(payloadBytes, 417);
-    EXPECT_EQ(tagTime, 1234.0);
+    EXPECT_EQ(CallSlot(audio.Get(), 44, LONG{417}, 1234.0), S_OK);  // SetPayloadInfo
+    EXPECT_TRUE(audio->GetPayloadInfo(&bytes, &tagTime) == S_OK && bytes == 417 && tagTime == 1234);
 }
