@@ -49,12 +49,10 @@ std::optional<PcmPacket> ReadPacket(IMediaStream* stream, double ms) {
         EXPECT_EQ(Time(stream), before) << "Time moved without a packet";
         return std::nullopt;
     }
-    EXPECT_TRUE(packet->blockAlign > 0 && packet->rate > 0) << "no sample format";
-    if (packet->blockAlign > 0 && packet->rate > 0) {
-        EXPECT_EQ(packet->data.size() % static_cast<std::size_t>(packet->blockAlign), 0u);
-        EXPECT_EQ(packet->duration, static_cast<double>(packet->data.size()) * 1000.0 /
-                                        packet->blockAlign / packet->rate);
-    }
+    const auto align = static_cast<std::size_t>(std::max(packet->blockAlign, LONG{1}));
+    EXPECT_TRUE(packet->blockAlign > 0 && packet->rate > 0 && packet->data.size() % align == 0)
+        << "no sample format, or part of a sample frame";
+    EXPECT_EQ(packet->duration, double(packet->data.size() / align) * 1000.0 / packet->rate);
     EXPECT_LE(packet->duration, ms + 1e-6);
     EXPECT_EQ(packet->time, before);
     EXPECT_EQ(Time(stream), before + packet->duration);
@@ -97,8 +95,7 @@ std::string RampPcm(std::uint64_t firstFrame, std::uint64_t frames, int channels
             // Never 0, so that silence and signal are told apart; channels differ in sign.
             const auto value = static_cast<std::uint16_t>(frame % 30000 + 1);
             const auto sample = static_cast<std::uint16_t>(channel == 0 ? value : -value);
-            pcm += static_cast<char>(sample & 0xFF);
-            pcm += static_cast<char>(sample >> 8);
+            pcm.append({static_cast<char>(sample & 0xFF), static_cast<char>(sample >> 8)});
         }
     }
     return pcm;

@@ -7,16 +7,13 @@
 
 namespace {
 
-// Two seconds of a tone in each codec the FLV writer takes, at a rate its header can state.
+// Two seconds of a tone: AAC (configured by its sequence header), MP3, and linear PCM (no
+// codec; compared bit for bit in the seeks). The other codecs differ only in the decoder.
 const Sample kSamples[] = {
     {"as_aac.flv", "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -ac 2 -c:a aac"},
     {"as_mp3.flv", "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -ac 2 -c:a libmp3lame"},
-    {"as_nellymoser.flv",
-     "-f lavfi -i sine=frequency=440:sample_rate=8000 -t 2 -ac 1 -c:a nellymoser"},
-    {"as_adpcm.flv", "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 2 -ac 2 -c:a adpcm_swf"},
     {"as_pcm_s16le.flv",
      "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 2 -ac 1 -c:a pcm_s16le"},
-    {"as_pcm_u8.flv", "-f lavfi -i sine=frequency=440:sample_rate=11025 -t 2 -ac 2 -c:a pcm_u8"},
 };
 
 // Reads the whole track of `path` in requests of 20, 100 and 1000 ms; each time the packets
@@ -29,10 +26,8 @@ std::vector<PcmPacket> ExpectTrackMatches(const std::filesystem::path& path,
         SCOPED_TRACE(request);
         const auto stream = OpenAudioStream(path);
         packets = ReadToEnd(stream.Get(), request);
-        if (packets.empty()) {
-            ADD_FAILURE() << "no audio";
-            break;
-        }
+        EXPECT_FALSE(packets.empty()) << "no audio";
+        if (packets.empty()) break;
         EXPECT_EQ(packets.front().time, 0.0);
         const PcmPacket& last = packets.back();
         EXPECT_NEAR(last.time + last.duration, Duration(stream.Get()), 1000.0 / last.rate);
@@ -43,41 +38,19 @@ std::vector<PcmPacket> ExpectTrackMatches(const std::filesystem::path& path,
     return packets;
 }
 
-// Also real files (when present): Speex whose tags span twice the audio they hold (the rest of
-// the track is padding), a Nellymoser recording, and AAC whose header claims 44.1 kHz stereo
-// over a 48 kHz mono stream: delivered converted to the header's format.
-TEST(AudioStreamPeer, EveryCodecMatchesFfmpegInEveryRequestSize) {
+// Each sample read whole in every request size; then seeks land at most two sample frames before
+// their target and mark the next packet; for PCM that packet is ffmpeg's decode at the time
+// reached (give or take the rounding of tag times to whole milliseconds).
+TEST(AudioStreamPeer, EveryCodecMatchesFfmpegAndSeeksLandWithinTwoSampleFrames) {
     if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     for (const Sample& sample : kSamples) {
         SCOPED_TRACE(sample.name);
         const auto path = GeneratedSample(sample.name, sample.arguments);
         ASSERT_TRUE(path) << "ffmpeg could not make the sample";
-        const auto packets = ExpectTrackMatches(*path, DecodedPcm(*path));
+        const std::string expected = DecodedPcm(*path);
+        const auto packets = ExpectTrackMatches(*path, expected);
         ASSERT_FALSE(packets.empty());
         EXPECT_GT(packets.back().time + packets.back().duration, 1800.0);
-    }
-    for (const char* name : {"h264_speex_zero_length_tag.flv", "flv1_nellymoser8k_recording.flv"}) {
-        SCOPED_TRACE(name);
-        if (const auto path = SharedTestFile(name)) ExpectTrackMatches(*path, DecodedPcm(*path));
-    }
-    if (const auto path = SharedTestFile("aac_mono48k_audioonly.flv")) {
-        const auto packets = ExpectTrackMatches(*path, DecodedPcm(*path, 44100, 2));
-        ASSERT_FALSE(packets.empty());
-        EXPECT_EQ(packets.front().rate, 44100);
-        EXPECT_EQ(packets.front().blockAlign, 4);
-    }
-}
-
-// Seeks land at most two sample frames before their target and mark the next packet; for PCM
-// that packet is ffmpeg's decode at the time reached (give or take the rounding of tag times to
-// whole milliseconds).
-TEST(AudioStreamPeer, SeeksLandWithinTwoSampleFramesOfTheTarget) {
-    if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
-    for (const Sample& sample : {kSamples[0], kSamples[1], kSamples[4]}) {
-        SCOPED_TRACE(sample.name);
-        const auto path = GeneratedSample(sample.name, sample.arguments);
-        ASSERT_TRUE(path);
-        const std::string expected = DecodedPcm(*path);
         const auto stream = OpenAudioStream(*path);
         for (double target : {1234.5, 250.0, 1800.0, 0.0, 777.7}) {
             SCOPED_TRACE(target);
@@ -88,7 +61,7 @@ TEST(AudioStreamPeer, SeeksLandWithinTwoSampleFramesOfTheTarget) {
             EXPECT_TRUE(packet->discontinuity);
             EXPECT_LE(reached, target + 1e-9);
             EXPECT_LT(target - reached, 2000.0 / packet->rate);
-            if (sample.name != kSamples[4].name) continue;  // PCM only
+            if (sample.name != kSamples[2].name) continue;  // PCM only
             const std::size_t frame = std::llround(reached * packet->rate / 1000.0);
             const std::size_t slack = packet->rate / 1000 + 2;
             const std::size_t from = (frame > slack ? frame - slack : 0) * packet->blockAlign;
@@ -96,6 +69,20 @@ TEST(AudioStreamPeer, SeeksLandWithinTwoSampleFramesOfTheTarget) {
             ASSERT_NE(at, std::string::npos);
             EXPECT_LE(at / packet->blockAlign, frame + slack);
         }
+    }
+}
+
+// Real files (when present): Speex whose tags span twice the audio they hold (the rest of the
+// track is padding), and AAC whose header claims 44.1 kHz stereo over a 48 kHz mono stream:
+// delivered converted to the header's format.
+TEST(AudioStreamPeer, RealFilesWithPaddingOrAnotherRateThanTheHeader) {
+    if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    if (const auto path = SharedTestFile("h264_speex_zero_length_tag.flv"))
+        ExpectTrackMatches(*path, DecodedPcm(*path));
+    if (const auto path = SharedTestFile("aac_mono48k_audioonly.flv")) {
+        const auto packets = ExpectTrackMatches(*path, DecodedPcm(*path, 44100, 2));
+        ASSERT_FALSE(packets.empty());
+        EXPECT_TRUE(packets.front().rate == 44100 && packets.front().blockAlign == 4);
     }
 }
 
