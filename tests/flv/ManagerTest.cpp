@@ -54,7 +54,6 @@ TEST_F(ManagerTest, SequenceHeadersCompositionTimesAndExtendedTimestamps) {
     EXPECT_EQ(Extra(manager.audioExtra), "\x12\x10");
     EXPECT_EQ(manager.videoIndex, (Index{{first, 80, 1}, {second, 1080, 2}, {early, 0, 2}}));
     EXPECT_EQ(manager.audioIndex, (Index{{audio, 0, 2}, {late, 0x01000017, 2}}));
-    EXPECT_EQ(manager.facts.audioCodecCode, 0x15002);
     EXPECT_EQ(manager.resumeOffset, flv.Size());
     // The duration ends one frame (25 fps) after the latest shown frame, not the last entry's.
     EXPECT_DOUBLE_EQ(manager.facts.videoDuration, 1080.0 + 40);
@@ -74,9 +73,6 @@ TEST_F(ManagerTest, CompleteTagsWithUnparseableBodiesAreSteppedOver) {
     flv.Tag(8, 0, "");                              // zero-length audio
     flv.Tag(9, 0, "");                              // zero-length video
     flv.Tag(9, 0, std::string("\x17\x01\x00", 3));  // AVC shorter than its 5 fixed bytes
-    flv.Tag(9, 0, "\x14");                          // VP6 without adjustment byte
-    flv.Tag(8, 0, "\xAF");                          // AAC without packet type
-    flv.Audio(0, 2, 3, 1, 1, 0);                    // MP3 header byte, no payload
     // A script body whose property name runs past the body: no metadata from it.
     flv.Script(0, FlvBuilder::Amf0String("onMetaData") + std::string("\x08\x00\x00\x00\x01", 5) +
                       FlvBuilder::BigEndian(500, 2) + "width");
@@ -99,34 +95,10 @@ TEST_F(ManagerTest, CompleteTagsWithUnparseableBodiesAreSteppedOver) {
     EXPECT_EQ(manager.resumeOffset, unknown);
 }
 
-TEST_F(ManagerTest, LastTagWithoutPreviousTagSizeIsIndexedOnce) {
-    FlvBuilder flv;
-    flv.Video(0, 1, 2, 10);
-    const std::size_t last = flv.Video(40, 2, 2, 10, Trailer::kMissing);
-    Scan(flv.Bytes());
-    ASSERT_EQ(manager.videoIndex.size(), 2u);
-    EXPECT_EQ(manager.videoIndex[1].position, last);
-    EXPECT_EQ(manager.resumeOffset, last);
-
-    // Nothing added: the refresh reads the tag again but takes nothing twice.
-    manager.RefreshIndex(nullptr, file->Input());
-    EXPECT_EQ(manager.videoIndex.size(), 2u);
-    EXPECT_EQ(manager.resumeOffset, last);
-
-    // Its PreviousTagSize arrives, then a new tag: each is taken once.
-    FlvBuilder more;
-    const std::size_t next = more.Video(80, 2, 2, 10);
-    file->Append(FlvBuilder::BigEndian(11 + 11, 4) + more.Bytes().substr(next));
-    manager.RefreshIndex(nullptr, file->Input());
-    ASSERT_EQ(manager.videoIndex.size(), 3u);
-    EXPECT_EQ(manager.videoIndex[2].position, flv.Size() + 4);
-    EXPECT_EQ(manager.resumeOffset, flv.Size() + 4 + more.Size() - next);
-}
-
 // A file with every kind of tag, written to disk in pieces: after each piece the stream
 // measures the file again and the manager refreshes. The result must be exactly the index of
 // one walk over the whole file, whatever the cuts (a step of 1 cuts every tag inside its
-// header, its body and its PreviousTagSize).
+// header, its body and its PreviousTagSize): no tag is indexed twice, none is missed.
 TEST(GrowingFileTest, RefreshesEndWithTheIndexOfAFullWalk) {
     FlvBuilder flv;
     flv.Script(0, FlvBuilder::OnMetaData({{"width", FlvBuilder::Amf0Number(176)}}));
@@ -155,6 +127,8 @@ TEST(GrowingFileTest, RefreshesEndWithTheIndexOfAFullWalk) {
             growing.Append(std::string_view(bytes).substr(written, piece));
             written += piece;
             manager.RefreshIndex(nullptr, growing.Input());
+            // A file whose last tag lacks its PreviousTagSize still has that tag in its index.
+            EXPECT_TRUE(written != bytes.size() - 4 || manager.audioIndex == full.audioIndex);
         }
         EXPECT_EQ(manager.videoIndex, full.videoIndex);
         EXPECT_EQ(manager.audioIndex, full.audioIndex);

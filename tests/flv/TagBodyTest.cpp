@@ -81,7 +81,6 @@ TEST(TagBodyTest, Video) {
             {"\x17\x01\x00\x00"s, false, {}, 0, "", 4, 1},  // AVC needs 5 bytes
             {"\x14\xAA\xBB"s, false, {}, 0, "", 1, 1},      // VP6 needs its adjustment byte
             {"\x12\x01\x02"s, false, {}, 0, "", 100, 1},    // payload past the end of the file
-            {"\x17\x00\x00\x00\x00\x01"s, false, {}, 0, "", 50, 5},  // AVC record past the end
         },
         [](const CFLV_VideoData& body) {
             return std::vector<std::int64_t>{body.FrameType(), body.CodecId(),
