@@ -7,10 +7,6 @@
 namespace {
 namespace fs = std::filesystem;
 
-// The variables the environment sets, in the order of their folders below.
-constexpr const char* kVariables[] = {"ZEV_REGISTRY_MACHINE", "ZEV_REGISTRY_USER", "XDG_DATA_HOME",
-                                      "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"};
-
 std::uint32_t Little(const std::string& bytes, std::size_t at, int size = 4) {
     std::uint32_t value = 0;
     for (int i = size - 1; i >= 0; --i)
@@ -24,11 +20,13 @@ class FlvhostEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         const fs::path root = HostFolder();
-        const fs::path folders[] = {root / "hives" / "machine.reg", root / "hives" / "user.reg",
-                                    root / "data", root / "run", root / "config"};
-        for (std::size_t i = 0; i < std::size(kVariables); ++i) {
-            ::setenv(kVariables[i], folders[i].c_str(), 1);
-        }
+        const std::pair<const char*, fs::path> variables[] = {
+            {"ZEV_REGISTRY_MACHINE", root / "hives" / "machine.reg"},
+            {"ZEV_REGISTRY_USER", root / "hives" / "user.reg"},
+            {"XDG_DATA_HOME", root / "data"},
+            {"XDG_RUNTIME_DIR", root / "run"},
+            {"XDG_CONFIG_HOME", root / "config"}};
+        for (const auto& [name, folder] : variables) ::setenv(name, folder.c_str(), 1);
         fs::create_directories(root / "run");
         fs::create_directories(root / "out");
         const HostRun registered = RunFlvhost("register --user");

@@ -11,8 +11,7 @@
 // What one run of flvhost gave: its exit code and its two output streams.
 struct HostRun {
     int exitCode = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // Runs `flvhost ARGUMENTS` (already quoted for the shell) in the test program's environment;
@@ -56,9 +55,7 @@ PacketCounts CountPackets(const std::filesystem::path& file);
 // false when the header is not that of 16-bit PCM.
 struct WavFile {
     bool valid = false;
-    int channels = 0;
-    int sampleRate = 0;
-    int blockAlign = 0;
+    int channels = 0, sampleRate = 0, blockAlign = 0;
     std::string samples;
 };
 WavFile ReadWav(const std::filesystem::path& file);
