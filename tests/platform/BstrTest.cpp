@@ -2,29 +2,28 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
 #include "platform/Bstr.h"
 
+// Each string holds its bytes (or zeros, from null), then zeros up to and including a whole
+// OLECHAR terminator; the prefix holds the byte length.
 TEST(Bstr, PrefixHoldsTheByteLengthZerosFollowAndHugeLengthsGiveNull) {
-    const struct {
-        const char* bytes;  // null: zeroed
-        UINT length;
-        UINT characters;  // whole OLECHARs
-    } cases[] = {{"Tes", 3, 0}, {"TestX", 5, 1}, {nullptr, 6, 1}};
-    for (const auto& c : cases) {
+    for (const auto& [bytes, length] :
+         {std::pair<const char*, UINT>{"Tes", 3}, {"TestX", 5}, {nullptr, 6}}) {
         Bstr text;
-        text.Attach(SysAllocStringByteLen(c.bytes, c.length));
-        ASSERT_TRUE(text) << c.length;
+        text.Attach(SysAllocStringByteLen(bytes, length));
+        ASSERT_TRUE(text) << length;
         DWORD prefix;
         std::memcpy(&prefix, reinterpret_cast<const char*>(text.Get()) - sizeof(DWORD), 4);
-        EXPECT_EQ(prefix, c.length);
-        EXPECT_EQ(SysStringLen(text.Get()), c.characters);
+        EXPECT_EQ(prefix, length);
+        EXPECT_EQ(SysStringLen(text.Get()), length / sizeof(OLECHAR));  // whole OLECHARs
         const auto* raw = reinterpret_cast<const unsigned char*>(text.Get());
-        EXPECT_EQ(c.bytes ? std::memcmp(raw, c.bytes, c.length) : 0, 0);
+        EXPECT_EQ(bytes ? std::memcmp(raw, bytes, length) : 0, 0);
         const std::size_t end =
-            (c.length + sizeof(OLECHAR) - 1) / sizeof(OLECHAR) * sizeof(OLECHAR) + sizeof(OLECHAR);
-        for (std::size_t i = c.bytes ? c.length : 0; i < end; ++i)
-            EXPECT_EQ(raw[i], 0) << c.length << " at " << i;
+            (length + sizeof(OLECHAR) - 1) / sizeof(OLECHAR) * sizeof(OLECHAR) + sizeof(OLECHAR);
+        for (std::size_t i = bytes ? length : 0; i < end; ++i)
+            EXPECT_EQ(raw[i], 0) << length << " at " << i;
     }
     // Lengths that cannot be stored give null.
     EXPECT_EQ(SysAllocStringByteLen("x", 0x80000000u), nullptr);

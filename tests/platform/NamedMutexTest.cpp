@@ -41,19 +41,12 @@ pid_t Fork(const Body& body) {
     return pid;
 }
 
-int ExitCode(pid_t pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Every test gets its own lock folder and a name no other process uses.
+// Every test gets its own lock folder, which no other process uses.
 class NamedMutexTest : public ::testing::Test {
   protected:
     TempDir runtime;
     ScopedEnv runtimeDir{"XDG_RUNTIME_DIR", runtime.Path().string()};
-    const std::wstring name =
-        L"zev-test-" + std::to_wstring(::getpid()) + L"-" +
-        Utf8ToWide(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const std::wstring name = L"zev-test";
 };
 }  // namespace
 
@@ -95,7 +88,9 @@ TEST_F(NamedMutexTest, ProcessesExcludeEachOtherAndALockDiesWithItsProcess) {
     ASSERT_TRUE(waiting.Receive());
     EXPECT_TRUE(ReleaseMutex(mutex.value));
     ASSERT_TRUE(orphanStarted.Receive());
-    EXPECT_EQ(ExitCode(child), 0);
+    int status = -1;
+    EXPECT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+                WEXITSTATUS(status) == 0);
     EXPECT_EQ(mutex.Wait(2000), WAIT_OBJECT_0);
     EXPECT_TRUE(ReleaseMutex(mutex.value));
     finish.Send();
