@@ -50,6 +50,11 @@ inline void SetVideoDecoderThreads(AVCodecContext* context, int width, int heigh
     context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 }
 
+// The largest picture a video decoder accepts, in pixels: a little more than 8K UHD (7680 x
+// 4320). A picture header can claim up to 65535 x 65535; without this bound a few bytes of a
+// damaged or crafted file make the decoder clear gigabytes for one picture.
+constexpr long long kMaxFramePixels = 8192LL * 4096;
+
 // The data block of a host packet; empty when the packet has none.
 std::span<const std::uint8_t> PacketBytes(IMediaPacket* packet) noexcept;
 

@@ -296,6 +296,7 @@ HRESULT VideoDecoder::OpenCodec(AVCodecID id) {
         if (!SetCodecExtraData(context.get(), extraData_)) return E_OUTOFMEMORY;
     }
     SetVideoDecoderThreads(context.get(), frameWidth_, frameHeight_);
+    context->max_pixels = kMaxFramePixels;
     const int result = avcodec_open2(context.get(), decoder, nullptr);
     if (result == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
     if (result < 0) return kDecoderOpenFailed;

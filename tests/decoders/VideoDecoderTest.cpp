@@ -1,5 +1,7 @@
 // The video decoder against ffmpeg on the same files: every frame, in order, byte for byte. Also
 // both decoders on codecs they cannot decode and on random input.
+#include <bitset>
+
 #include "tests/decoders/DecoderHarness.h"
 
 namespace {
@@ -114,6 +116,28 @@ TEST(Decoders, UnsupportedOrUnconfiguredFailsEveryStepCleanly) {
     EXPECT_EQ(audio->Write(kWriteData, sound.Get()), kUnsupportedCodec);
     EXPECT_TRUE(video->Read(0, 0.0, out.Put()) == kUnsupportedCodec && !out);
     EXPECT_TRUE(audio->Read(0, 0.0, out.Put()) == kUnsupportedCodec && !out);
+}
+
+// A Sorenson picture header may claim up to 65535 x 65535 pixels: one beyond the decoder's bound
+// (12000 x 12000 here, which libavcodec itself would accept) is refused at once, instead of
+// clearing and converting hundreds of megabytes for a picture of a few bytes.
+TEST(Decoders, APictureOfGiantSizeIsRefused) {
+    std::string bits =
+        "00000000000000001"  // picture start code
+        "00001"              // version 1
+        "00000000"           // temporal reference
+        "001"                // size: 16-bit width and height follow
+        + std::bitset<16>(12000).to_string() + std::bitset<16>(12000).to_string() +
+        "00"     // intra picture
+        "0"      // no deblocking
+        "00001"  // quantiser
+        "0";     // no extra information
+    bits.resize(bits.size() + 64 * 8, '0');
+    Bytes picture;
+    for (std::size_t i = 0; i + 8 <= bits.size(); i += 8)
+        picture.push_back(static_cast<std::uint8_t>(std::stoi(bits.substr(i, 8), nullptr, 2)));
+    const auto decoder = StartVideoDecoder(kVideoCodecSorenson, {}, kColorSpaceBgr24);
+    EXPECT_TRUE(Decode(decoder.Get(), CLSID_VideoPacket, {picture}, nullptr, Then::kDrain).empty());
 }
 
 // Random payloads for every codec of both decoders, every third starting like a real frame (an
