@@ -56,7 +56,7 @@ HRESULT CFlashAudioStream5::SendCommandEx(ULONGLONG lCommand, IUnknown* pCmdPara
                                           IUnknown** pOutInfo) {
     CriticalSectionLock guard(lock);
     if (pOutInfo != nullptr) *pOutInfo = nullptr;
-    try {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IMediaParams> params;
         if (pCmdParams != nullptr) (void)QueryTo(pCmdParams, params);
         ULONGLONG code = lCommand;
@@ -88,11 +88,7 @@ HRESULT CFlashAudioStream5::SendCommandEx(ULONGLONG lCommand, IUnknown* pCmdPara
             default:
                 return S_OK;
         }
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CFlashAudioStream5::get_Status(LONG* Status) {
@@ -135,7 +131,7 @@ HRESULT CFlashAudioStream5::get_Time(double* pVal) {
 HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
     CriticalSectionLock guard(lock);
     if (!input || !HasAudio()) return S_OK;
-    try {
+    return GuardedCall([&]() -> HRESULT {
         const double duration = manager->facts.audioDuration;
         const double target = Time > 0.0 ? std::min(Time, duration) : 0.0;  // NaN gives 0
         if (!repositionPending && target == currentTime) return S_OK;
@@ -181,11 +177,7 @@ HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
         }
         discontinuityPending = true;
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CFlashAudioStream5::Skip(LONG, double Duration) {
@@ -203,7 +195,7 @@ HRESULT CFlashAudioStream5::Read(LONG, double Duration, IUnknown** pData) {
     if (pData == nullptr) return E_POINTER;
     *pData = nullptr;
     if (!HasAudio()) return S_OK;
-    try {
+    return GuardedCall([&]() -> HRESULT {
         ComPtr<IUnknown> packet;
         const HRESULT hr = ReadPacket(Duration, packet);
         if (FAILED(hr) || !packet) return S_OK;  // Read never fails: no packet
@@ -222,11 +214,7 @@ HRESULT CFlashAudioStream5::Read(LONG, double Duration, IUnknown** pData) {
         }
         *pData = packet.Detach();
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CFlashAudioStream5::Write(LONG, IUnknown*) {
