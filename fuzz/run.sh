@@ -3,8 +3,15 @@
 # build-fuzz) and runs each of them:
 #   1. every file under tests/data/invalid/ once (each file is input to every target);
 #   2. SECONDS of fuzzing on a copy of the target's seed corpus fuzz/corpus/<target>/ (which
-#      replays the corpus first), with the dictionary fuzz/flv.dict, at most 512 MB of memory
-#      and 5 seconds per input.
+#      replays the corpus first), with the dictionary fuzz/flv.dict and 5 seconds per input.
+#
+# Memory limits: no single allocation of 128 MB or more (-malloc_limit_mb: a picture or a block
+# of silence sized from a damaged field), and at most 1024 MB resident (-rss_limit_mb: many
+# allocations for one input). AddressSanitizer keeps freed blocks in a quarantine to catch uses
+# after free; at its default of 256 MB the quarantine alone, filled with the large short-lived
+# blocks of the targets that decode (pictures, file windows), would take the resident memory past
+# any limit that still means something. A 16 MB quarantine still catches a use shortly after a
+# free, and leaves the limits to measure what the code holds.
 # Any crash, leak, hang (timeout) or out-of-memory fails the script; the input that caused it is
 # kept under $BUILD_DIR/fuzz-artifacts/<target>/. New corpus entries stay in the copy and are
 # never committed automatically.
@@ -30,6 +37,10 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 ninja -C "$BUILD_DIR" -j"$JOBS" "${TARGETS[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
+# The quarantine bound above, unless the caller chose one.
+if [[ $ASAN_OPTIONS != *quarantine_size_mb* ]]; then
+    ASAN_OPTIONS+=:quarantine_size_mb=${FUZZ_QUARANTINE_MB:-16}
+fi
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 invalid=()
 while IFS= read -r -d '' f; do invalid+=("$f"); done \
@@ -42,7 +53,7 @@ for target in "${TARGETS[@]}"; do
     artifacts="$BUILD_DIR/fuzz-artifacts/$target/"
     mkdir -p "$artifacts" "$work/$target"
     log="$work/$target.log"
-    options=(-rss_limit_mb=512 -timeout=5 -artifact_prefix="$artifacts")
+    options=(-rss_limit_mb=1024 -malloc_limit_mb=128 -timeout=5 -artifact_prefix="$artifacts")
     status=ok
     if [ ${#invalid[@]} -gt 0 ] &&
         ! "$binary" "${options[@]}" "${invalid[@]}" >"$log" 2>&1; then
