@@ -22,7 +22,7 @@ constexpr double kAudioDelaySeconds = 0.038;
 // A name of the reading table that sets a 32-bit field.
 struct IntegerRule {
     const wchar_t* name;
-    std::int32_t StreamFacts::*field;
+    LONG StreamFacts::*field;
     bool positiveOnly;
     // For the codec ids: the text that selects `textValue` (any other text gives
     // kCodecIdFromOtherText); null where a string is not accepted.

@@ -7,7 +7,8 @@ namespace {
 // Copies `source` into `target` (VT_EMPTY before), turning an allocation failure into
 // std::bad_alloc. A type that cannot be copied at all leaves VT_EMPTY.
 void CopyValue(VARIANT& target, const VARIANT& source) {
-    if (VariantCopy(&target, &source) == E_OUTOFMEMORY) throw std::bad_alloc();
+    // VariantCopy only reads its source (some SDKs declare it non-const).
+    if (VariantCopy(&target, const_cast<VARIANT*>(&source)) == E_OUTOFMEMORY) throw std::bad_alloc();
 }
 }  // namespace
 
@@ -48,7 +49,7 @@ ScriptProperty& ScriptProperty::operator=(ScriptProperty&& other) noexcept {
 }
 
 HRESULT ScriptProperty::Assign(const VARIANT& source) noexcept {
-    const HRESULT result = VariantCopy(&value, &source);
+    const HRESULT result = VariantCopy(&value, const_cast<VARIANT*>(&source));
     if (FAILED(result)) {
         VariantClear(&value);
         VariantInit(&value);

@@ -77,7 +77,7 @@ bool StreamSize(IStream* stream, std::uint64_t& size) {
         return true;
     }
     ULARGE_INTEGER end{};
-    if (FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_END, &end))) return false;
+    if (FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end))) return false;
     size = end.QuadPart;
     return true;
 }
@@ -134,7 +134,7 @@ bool ReadStoredIndex(IStream* stream, StoredIndexExtras& extras,
     if (stream == nullptr) return false;
     std::uint64_t size = 0;
     if (!StreamSize(stream, size)) return false;
-    if (FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr))) return false;
+    if (FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr))) return false;
 
     std::int32_t videoBytes = 0;
     std::int32_t audioBytes = 0;

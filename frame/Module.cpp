@@ -1,45 +1,29 @@
 #include "frame/Module.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "frame/ComponentModule.h"
 #include "frame/Interfaces.h"
+#include "frame/ProxyStub.h"
+#include "frame/TypeLibrary.h"
 #include "frame/registrar/Registrar.h"
 #include "frame/registrar/Scripts.h"
 #include "platform/ComObject.h"
 #include "platform/CriticalSection.h"
 #include "platform/Locale.h"
-#include "platform/TextConvert.h"
-#include "platform/TypeLibRegistration.h"
+#include "platform/ModulePath.h"
 #include "source/FlashFile5.h"
 #include "streams/AudioStream.h"
 #include "streams/VideoStream.h"
 
 namespace {
 
-// The module's own path, as the dynamic loader knows it from the load; made absolute, since
-// it is written to the registry for other processes. Empty when it cannot be found.
-std::wstring FindModulePath(const void* addressInModule) noexcept {
-    Dl_info info{};
-    if (::dladdr(addressInModule, &info) == 0 || info.dli_fname == nullptr) return {};
-    try {
-        std::filesystem::path path(info.dli_fname);
-        if (path.is_relative()) path = std::filesystem::absolute(path);
-        return Utf8ToWide(path.string());
-    } catch (...) {  // allocation or file-system failure: registration reports it
-        return {};
-    }
-}
-
 class ModuleState {
   public:
-    ModuleState() noexcept : path_(FindModulePath(this)) { initialised_ = true; }
+    ModuleState() noexcept : path_(ModulePathOf(this)) { initialised_ = true; }
     ~ModuleState();
     ModuleState(const ModuleState&) = delete;
     ModuleState& operator=(const ModuleState&) = delete;
@@ -143,18 +127,10 @@ class SystemLocaleScope {
     LCID saved_;
 };
 
-// The type library is described in the module itself (Scripts.h), so there is no separate
-// ".tlb" to fall back on.
 HRESULT UpdateTypeLibRegistry(RegistrarMode mode) noexcept {
-    const bool perUser = g_module.PerUser();
-    if (mode == RegistrarMode::Unregister) {
-        return perUser ? UnRegisterTypeLibDescriptionForUser(kZevFlashFile5TypeLib)
-                       : UnRegisterTypeLibDescription(kZevFlashFile5TypeLib);
-    }
+    if (mode == RegistrarMode::Unregister) return UnregisterModuleTypeLib(g_module.PerUser());
     if (g_module.Path().empty()) return E_UNEXPECTED;
-    const wchar_t* path = g_module.Path().c_str();
-    return perUser ? RegisterTypeLibDescriptionForUser(kZevFlashFile5TypeLib, path, nullptr)
-                   : RegisterTypeLibDescription(kZevFlashFile5TypeLib, path, nullptr);
+    return RegisterModuleTypeLib(g_module.Path(), g_module.PerUser());
 }
 
 HRESULT RegisterModule() noexcept {
@@ -167,7 +143,9 @@ HRESULT RegisterModule() noexcept {
         hr = entry.updateRegistry(RegistrarMode::Register);
         if (FAILED(hr)) return hr;
     }
-    return UpdateTypeLibRegistry(RegistrarMode::Register);
+    hr = UpdateTypeLibRegistry(RegistrarMode::Register);
+    if (FAILED(hr)) return hr;
+    return UpdateProxyStubRegistry(RegistrarMode::Register, g_module.Path(), g_module.PerUser());
 }
 
 HRESULT UnregisterModule() noexcept {
@@ -179,7 +157,9 @@ HRESULT UnregisterModule() noexcept {
     }
     hr = UpdateTypeLibRegistry(RegistrarMode::Unregister);
     if (FAILED(hr)) return hr;
-    return RunScript(IDR_ZEVFLASHFILE5, RegistrarMode::Unregister, true);
+    hr = RunScript(IDR_ZEVFLASHFILE5, RegistrarMode::Unregister, true);
+    if (FAILED(hr)) return hr;
+    return UpdateProxyStubRegistry(RegistrarMode::Unregister, g_module.Path(), g_module.PerUser());
 }
 
 // "user" compared over five characters, ASCII letters without regard to case: the terminator
@@ -206,12 +186,12 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
         if (IUnknown* object = ClassObjectOf(entry, hr)) hr = object->QueryInterface(riid, ppv);
         break;
     }
-    if (*ppv == nullptr && SUCCEEDED(hr)) hr = CLASS_E_CLASSNOTAVAILABLE;
+    if (*ppv == nullptr && SUCCEEDED(hr)) hr = ProxyStubClassObject(clsid, riid, ppv);
     return hr;
 }
 
 STDAPI DllCanUnloadNow() {
-    return ComponentModule().LockCount() == 0 ? S_OK : S_FALSE;
+    return ComponentModule().LockCount() == 0 && ProxyStubCanUnload() ? S_OK : S_FALSE;
 }
 
 STDAPI DllRegisterServer() {

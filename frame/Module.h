@@ -21,7 +21,9 @@
 // order, stopping at the first failure, then the type library (per user when the flag is set).
 // Unregistration: the class scripts, then the type library, then the module script, stopping at
 // the first failure; unregistering a type library that is not registered is a failure
-// (TYPE_E_REGISTRYACCESS), as on Windows. While the per-user flag is set the scripts write under
+// (TYPE_E_REGISTRYACCESS), as on Windows. Registration and unregistration end with the
+// proxy/stub keys of the custom interfaces (frame/ProxyStub.h; none on the stand-in), which
+// DllGetClassObject also serves the class object of. While the per-user flag is set the scripts write under
 // HKEY_CURRENT_USER\Software\Classes instead of HKEY_CLASSES_ROOT.
 #pragma once
 

@@ -15,20 +15,23 @@ namespace mediakit {
 namespace {
 
 const ClassEntry kClasses[] = {
-    MediaKitClass<MediaParams>(CLSID_MediaParams),
-    MediaKitClass<VideoPacket>(CLSID_VideoPacket),
-    MediaKitClass<AudioPacket>(CLSID_AudioPacket),
-    MediaKitClass<VideoFormat>(CLSID_VideoFormat),
-    MediaKitClass<AudioFormat>(CLSID_AudioFormat),
-    MediaKitClass<AudioPacketQueue>(CLSID_AudioPacketQueue),
-    MediaKitClass<AudioDecoder>(CLSID_AudioDecoder),
-    MediaKitClass<VideoDecoder>(CLSID_VideoDecoder),
+    MediaKitClass<MediaParams>(CLSID_MediaParams, L"MediaParams"),
+    MediaKitClass<VideoPacket>(CLSID_VideoPacket, L"VideoPacket"),
+    MediaKitClass<AudioPacket>(CLSID_AudioPacket, L"AudioPacket"),
+    MediaKitClass<VideoFormat>(CLSID_VideoFormat, L"VideoFormat"),
+    MediaKitClass<AudioFormat>(CLSID_AudioFormat, L"AudioFormat"),
+    MediaKitClass<AudioPacketQueue>(CLSID_AudioPacketQueue, L"AudioPacketQueue"),
+    MediaKitClass<AudioDecoder>(CLSID_AudioDecoder, L"AudioDecoder"),
+    MediaKitClass<VideoDecoder>(CLSID_VideoDecoder, L"VideoDecoder"),
 };
 
 }  // namespace
 
 ComModule& Module() noexcept {
-    static ComModule module;
+    // The framework's objects may be called from any apartment (ThreadingModel "Both"): a host
+    // in the multithreaded apartment hands its containers to the component's apartment, which
+    // hands back packets, all as plain pointers.
+    static ComModule module(ComModule::kFreeThreaded);
     return module;
 }
 

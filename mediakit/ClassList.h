@@ -2,7 +2,7 @@
 //
 // Every class listed in ClassList.cpp is registered by MediaKitRegisterClasses and answered by
 // DllGetClassObject. To add a class, include its header in ClassList.cpp and add one line
-// `MediaKitClass<ClassName>(CLSID_Name),` to kClasses there.
+// `MediaKitClass<ClassName>(CLSID_Name, L"Name"),` to kClasses there.
 #pragma once
 
 #include <new>
@@ -22,6 +22,7 @@ using ClassFactoryMaker = HRESULT (*)(ComPtr<IClassFactory>& factory);
 struct ClassEntry {
     CLSID clsid;
     ClassFactoryMaker makeFactory;
+    const wchar_t* name;  // the class's name, as registration titles it
 };
 
 template <class Object>
@@ -34,8 +35,8 @@ HRESULT MakeClassFactory(ComPtr<IClassFactory>& factory) noexcept {
 }
 
 template <class Object>
-constexpr ClassEntry MediaKitClass(const CLSID& clsid) noexcept {
-    return ClassEntry{clsid, &MakeClassFactory<Object>};
+constexpr ClassEntry MediaKitClass(const CLSID& clsid, const wchar_t* name) noexcept {
+    return ClassEntry{clsid, &MakeClassFactory<Object>, name};
 }
 
 // Every class of the library, in registration order.

@@ -6,7 +6,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -32,9 +31,6 @@ struct ScaleContextDeleter {
 struct ResampleContextDeleter {
     void operator()(SwrContext* context) const noexcept { swr_free(&context); }
 };
-struct FormatContextDeleter {
-    void operator()(AVFormatContext* context) const noexcept { avformat_close_input(&context); }
-};
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
@@ -42,6 +38,19 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
 using ScaleContextPtr = std::unique_ptr<SwsContext, ScaleContextDeleter>;
 using ResampleContextPtr = std::unique_ptr<SwrContext, ResampleContextDeleter>;
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
 
 }  // namespace mediakit
+
+// The demuxer's context, for the benchmark programs (the Windows build has no libavformat).
+#if __has_include(<libavformat/avformat.h>)
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace mediakit {
+struct FormatContextDeleter {
+    void operator()(AVFormatContext* context) const noexcept { avformat_close_input(&context); }
+};
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
+}  // namespace mediakit
+#endif

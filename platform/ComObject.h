@@ -24,16 +24,26 @@
 #include <utility>
 
 #include "platform/ComPtr.h"
+#include "platform/FreeThreadedMarshal.h"
 
 // The lock count of one module (shared library): live objects plus explicit server locks.
+// Objects of a free-threaded module may be called from any apartment: they answer IMarshal
+// with the system's free-threaded marshaler, so that they cross apartments as plain pointers
+// (on the stand-in, which has no apartments, they answer as any other).
 class ComModule {
   public:
+    enum Threading { kApartment, kFreeThreaded };
+    explicit ComModule(Threading threading = kApartment) noexcept
+        : freeThreaded_(threading == kFreeThreaded) {}
+
     void Lock() noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
     void Unlock() noexcept { count_.fetch_sub(1, std::memory_order_acq_rel); }
     LONG LockCount() const noexcept { return count_.load(std::memory_order_acquire); }
+    bool FreeThreaded() const noexcept { return freeThreaded_; }
 
   private:
     std::atomic<LONG> count_{0};
+    const bool freeThreaded_;
 };
 
 // What a derived constructor passes on to its ComObject base.
@@ -107,6 +117,7 @@ class ComObject {
         if (comModule_) comModule_->Lock();
     }
     ~ComObject() {
+        if (IUnknown* marshaler = comMarshaler_.exchange(nullptr)) marshaler->Release();
         if (comModule_) comModule_->Unlock();
     }
 
@@ -139,7 +150,12 @@ class ComObject {
                 *ppv = static_cast<IUnknown*>(this);
                 return S_OK;
             }
-            return Self()->InternalQueryInterface(riid, ppv);
+            const HRESULT hr = Self()->InternalQueryInterface(riid, ppv);
+            if (hr != E_NOINTERFACE || owner->comModule_ == nullptr ||
+                !owner->comModule_->FreeThreaded()) {
+                return hr;
+            }
+            return QueryFreeThreadedMarshaler(owner->comOuter_, owner->comMarshaler_, riid, ppv);
         }
         ULONG STDMETHODCALLTYPE AddRef() override {
             return references.fetch_add(1, std::memory_order_relaxed) + 1;
@@ -154,6 +170,8 @@ class ComObject {
     NonDelegatingUnknown comInner_;
     ComModule* comModule_;
     IUnknown* comOuter_;
+    // The free-threaded marshaler, made on the first IMarshal query of a free-threaded object.
+    std::atomic<IUnknown*> comMarshaler_{nullptr};
 };
 
 // Put in the body of every class built on ComObject: the IUnknown methods of all its interfaces

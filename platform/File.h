@@ -1,11 +1,13 @@
 // Files: a small portable wrapper with the operations the component needs (open shared for
-// reading and writing, size, positioned read and write). POSIX implementation.
+// reading and writing, size, positioned read and write): posix/File.cpp on the stand-in,
+// windows/File.cpp on Win32 (CreateFileW, ReadFile and WriteFile at an offset).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/Platform.h"
 #include "platform/Types.h"
 
 class PLATFORM_API File {
@@ -32,7 +34,11 @@ class PLATFORM_API File {
     // CreateForWrite truncates only a regular file.
     [[nodiscard]] bool Open(std::wstring_view path, Mode mode);
     void Close() noexcept;
+#ifdef _WIN32
+    bool IsOpen() const noexcept { return handle_ != nullptr; }
+#else
     bool IsOpen() const noexcept { return descriptor_ >= 0; }
+#endif
 
     // Current size of the open file (it may grow while open).
     [[nodiscard]] bool Size(std::uint64_t& size) const;
@@ -58,7 +64,11 @@ class PLATFORM_API File {
     static std::uint64_t TotalBytesRead() noexcept;
 
   private:
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the file's HANDLE; null when closed
+#else
     int descriptor_ = -1;
+#endif
     mutable DWORD lastError_ = ERROR_SUCCESS;
 };
 

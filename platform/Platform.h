@@ -1,9 +1,11 @@
-// Export and calling-convention macros of the platform layer.
+// The platform layer's export macro.
 #pragma once
 
+#ifdef _WIN32
+// On Windows the system is the platform (ole32, oleaut32, kernel32 …); what the platform layer
+// adds is a static library linked into each module.
+#define PLATFORM_API
+#else
 // libplatform.so exports what is marked PLATFORM_API; everything else stays hidden.
 #define PLATFORM_API __attribute__((visibility("default")))
-
-// COM methods use the platform's default calling convention here.
-#define STDMETHODCALLTYPE
-#define STDAPI extern "C" PLATFORM_API HRESULT
+#endif

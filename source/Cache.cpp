@@ -42,7 +42,7 @@ bool SetIndexStream(IMediaParams* container, const wchar_t* name, const CFLV_Man
     ULARGE_INTEGER size{};
     size.QuadPart = StoredIndexSize(extra != nullptr ? extra->Length() : 0, records);
     if (FAILED(stream->SetSize(size)) ||
-        FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr))) {
+        FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr))) {
         throw std::bad_alloc();
     }
     const HRESULT written = video
@@ -53,7 +53,7 @@ bool SetIndexStream(IMediaParams* container, const wchar_t* name, const CFLV_Man
     if (written == E_OUTOFMEMORY) throw std::bad_alloc();
     // A write that stopped early leaves the stream as long as what it wrote.
     ULARGE_INTEGER end{};
-    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_CUR, &end)) &&
+    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &end)) &&
         end.QuadPart != size.QuadPart) {
         (void)stream->SetSize(end);
     }

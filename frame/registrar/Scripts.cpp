@@ -32,10 +32,6 @@ constexpr wchar_t kFlashAudioStream5Script[] =
     ZEV_CLASS_SCRIPT(L"{5E470577-C2B2-4451-9A88-10E1493C8126}", L"FlashAudioStream5 Class");
 #undef ZEV_CLASS_SCRIPT
 
-constexpr TypeLibInterface kTypeLibInterfaces[] = {
-    {MakeGuid("28591EB4-B1A9-429D-A95A-1DECEDCFC688"), L"_IFlashFile5Events",
-     TypeLibInterfaceKind::Dispatch},
-};
 }  // namespace
 
 const wchar_t* FindRegistryScript(int id) noexcept {
@@ -54,15 +50,3 @@ const wchar_t* FindRegistryScript(int id) noexcept {
 }
 
 const wchar_t kModuleAppId[] = L"{517A11AE-F7DE-4CA9-8E8F-D34D8977384C}";
-
-const TypeLibDescription kZevFlashFile5TypeLib = {
-    MakeGuid("7D647A2A-F2CF-4518-9AC3-D0217098D2E5"),
-    1,  // major version
-    0,  // minor version
-    0,  // lcid: language neutral
-    L"zevflashfile5Lib",
-    nullptr,  // no help string: the name titles the library
-    0,        // LIBFLAGS
-    kTypeLibInterfaces,
-    sizeof(kTypeLibInterfaces) / sizeof(kTypeLibInterfaces[0]),
-};

@@ -1,9 +1,6 @@
 // What registration writes: the module's registry scripts (the "REGISTRY" resources of the
-// module, kept here as text) and the description of its type library, which registration
-// writes from the module itself (there is no separate binary type library or ".tlb" file).
+// module, kept here as text). The type library is frame/TypeLibrary.h's.
 #pragma once
-
-#include "platform/TypeLibRegistration.h"
 
 // Script resource identifiers.
 constexpr int IDR_ZEVFLASHFILE5 = 101;      // the module script: an empty HKCR block
@@ -16,8 +13,3 @@ const wchar_t* FindRegistryScript(int id) noexcept;
 
 // The APPID replacement of the module script.
 extern const wchar_t kModuleAppId[];
-
-// The type library zevflashfile5Lib, version 1.0: only its event dispinterface
-// _IFlashFile5Events gets an Interface key (the other interfaces derive from IUnknown and are
-// not automation interfaces).
-extern const TypeLibDescription kZevFlashFile5TypeLib;

@@ -7,7 +7,7 @@
 #include "platform/Com.h"
 #include "platform/Locale.h"
 #include "platform/TextConvert.h"
-#include "platform/TypeLibRegistration.h"
+#include "platform/posix/TypeLibRegistration.h"
 #include "tests/module/ComponentLibrary.h"
 
 namespace {

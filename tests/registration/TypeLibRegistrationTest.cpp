@@ -3,8 +3,7 @@
 // here, per user, that nothing reaches the machine hive and that removal leaves other versions.
 #include <gtest/gtest.h>
 
-#include "frame/registrar/Scripts.h"
-#include "platform/TypeLibRegistration.h"
+#include "frame/TypeLibrary.h"
 #include "tests/support/TempRegistry.h"
 
 namespace {
@@ -14,7 +13,7 @@ TEST(TypeLibRegistration, PerUserWritesOnlyTheUsersHiveAndRemovesOnlyItsVersion)
     const std::wstring events = L"Interface\\{28591EB4-B1A9-429D-A95A-1DECEDCFC688}";
     TempRegistry registry;
     ASSERT_EQ(SetRegistryString(HKEY_CLASSES_ROOT, (library + L"\\2.0").c_str(), nullptr, L"2"), 0);
-    ASSERT_EQ(RegisterTypeLibDescriptionForUser(kZevFlashFile5TypeLib, L"/opt/m.so", nullptr),
+    ASSERT_EQ(RegisterModuleTypeLib(L"/opt/m.so", true),
               S_OK);
     const std::wstring inHive = L"Software\\Classes\\" + version;
     EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, inHive.c_str()), L"zevflashfile5Lib");
@@ -23,7 +22,7 @@ TEST(TypeLibRegistration, PerUserWritesOnlyTheUsersHiveAndRemovesOnlyItsVersion)
         EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, (events + proxy).c_str()),
                   L"{00020420-0000-0000-C000-000000000046}");
     }
-    ASSERT_EQ(UnRegisterTypeLibDescriptionForUser(kZevFlashFile5TypeLib), S_OK);
+    ASSERT_EQ(UnregisterModuleTypeLib(true), S_OK);
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, version.c_str()));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, events.c_str()));
     EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, (library + L"\\2.0").c_str()), L"2");

@@ -29,13 +29,8 @@ bool Show(const char* kind, IUnknown* data) {
     std::printf("%s at %8.3f ms for %7.3f ms: %d bytes\n", kind, time, duration, size);
     return true;
 }
-}  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: host_example FILE.flv\n");
-        return 2;
-    }
+int Run(const char* file) {
     // 1. The host framework's components (parameter container, packets, decoders) in this
     //    process, where the component finds them by class identifier.
     if (FAILED(MediaKitRegisterClasses())) return 1;
@@ -54,7 +49,7 @@ int main(int argc, char** argv) {
     ComPtr<IMediaParams> params;
     if (FAILED(CreateInstance(CLSID_MediaParams, params))) return 1;
     params->SetLong(Bstr(L"OperationMode").Get(), 0, 1);  // 1: reading
-    params->SetString(Bstr(L"FileName").Get(), 0, Bstr(Utf8ToWide(argv[1])).Get());
+    params->SetString(Bstr(L"FileName").Get(), 0, Bstr(Utf8ToWide(file)).Get());
     hr = source->SendCommandEx(kOpen, params.Get(), nullptr);
     if (FAILED(hr)) {
         std::fprintf(stderr, "open failed (0x%08X)\n", static_cast<unsigned>(hr));
@@ -89,4 +84,19 @@ int main(int argc, char** argv) {
     // 6. Close; the ComPtrs release the objects.
     source->SendCommandEx(kClose, nullptr, nullptr);
     return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: host_example FILE.flv\n");
+        return 2;
+    }
+    // 0. COM for this thread, in a single-threaded apartment (the component's classes are
+    //    apartment-threaded); every object is released before COM is left.
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(initialised)) return 1;
+    const int code = Run(argv[1]);
+    CoUninitialize();
+    return code;
 }

@@ -14,12 +14,12 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "mediakit/MediaKit.h"
 #include "platform/Bstr.h"
 #include "platform/Com.h"
 #include "platform/ErrorInfo.h"
 #include "platform/Registry.h"
 #include "platform/TextConvert.h"
+#include "tools/flvhost/System.h"
 
 namespace flvhost {
 namespace {
@@ -72,8 +72,7 @@ std::string RegisteredModule() {
 }
 
 std::string HiveFiles() {
-    return WideToUtf8(RegistryHiveFile(HKEY_CURRENT_USER)) + " and " +
-           WideToUtf8(RegistryHiveFile(HKEY_LOCAL_MACHINE));
+    return RegistryLocation(true) + " and " + RegistryLocation(false);
 }
 
 HRESULT SetString(IMediaParams* params, const wchar_t* name, const std::wstring& value) {
@@ -125,7 +124,7 @@ void Check(HRESULT hr, const std::string& what) {
 }
 
 void StartHost() {
-    static const HRESULT registered = MediaKitRegisterClasses();
+    static const HRESULT registered = StartFramework();
     Check(registered, "mediakit's components could not be registered");
 }
 

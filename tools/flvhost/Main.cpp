@@ -8,6 +8,7 @@
 
 #include "tools/flvhost/Commands.h"
 #include "tools/flvhost/Host.h"
+#include "tools/flvhost/System.h"
 
 namespace flvhost {
 
@@ -46,6 +47,7 @@ void PrintUsage(std::FILE* out) {
 
 int main(int argc, char** argv) {
     using namespace flvhost;
+    PrepareProcess();
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;

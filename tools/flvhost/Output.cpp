@@ -1,8 +1,5 @@
 #include "tools/flvhost/Output.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -10,6 +7,7 @@
 #include <cstring>
 
 #include "tools/flvhost/Host.h"
+#include "tools/flvhost/System.h"
 
 namespace flvhost {
 namespace {
@@ -51,7 +49,7 @@ std::string Quoted(std::string_view text) {
 }
 
 void OnInterrupt(int) {
-    if (interrupted.exchange(true)) _exit(kExitInterrupted);
+    if (interrupted.exchange(true)) ExitNow(kExitInterrupted);
 }
 }  // namespace
 
@@ -153,10 +151,7 @@ void JsonWriter::Null() {
 // ---------------------------------------------------------------------------------------------
 
 void CatchInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    (void)sigaction(SIGINT, &action, nullptr);
+    InstallInterruptHandler(OnInterrupt);
 }
 
 bool Interrupted() {
@@ -164,7 +159,7 @@ bool Interrupted() {
 }
 
 ProgressBar::ProgressBar(std::string label, double total, double threshold)
-    : label_(std::move(label)), total_(total), shown_(total >= threshold && ::isatty(2) != 0) {}
+    : label_(std::move(label)), total_(total), shown_(total >= threshold && StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() {
     if (shown_) std::fprintf(stderr, "\r\033[K");

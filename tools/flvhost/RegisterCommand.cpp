@@ -1,7 +1,4 @@
 // flvhost register / unregister: the component's own DllInstall, per user or machine-wide.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
@@ -9,6 +6,7 @@
 #include "platform/TextConvert.h"
 #include "tools/flvhost/Arguments.h"
 #include "tools/flvhost/Commands.h"
+#include "tools/flvhost/System.h"
 
 namespace flvhost {
 namespace {
@@ -33,28 +31,18 @@ constexpr char kUnregisterHelp[] =
     "Removes the FlashFile5 component's registration (through its DllInstall), per user with\n"
     "--user, machine-wide otherwise. --module as for register.\n";
 
-constexpr char kModuleName[] = "libzevflashfile5.so";
-
-using DllInstallFunction = HRESULT (*)(BOOL install, LPCWSTR commandLine);
-
-std::filesystem::path ProgramFolder() {
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path(".") : program.parent_path();
-}
-
-// The module beside flvhost: ../lib (a build tree or an installation), then flvhost's folder.
+// The module beside flvhost (ComponentModuleCandidates, in order).
 std::string DefaultModule() {
-    const std::filesystem::path folder = ProgramFolder();
-    for (const auto& candidate : {folder / ".." / "lib" / kModuleName, folder / kModuleName}) {
+    std::string tried;
+    for (const auto& candidate : ComponentModuleCandidates()) {
         std::error_code error;
         if (std::filesystem::is_regular_file(candidate, error)) {
             return std::filesystem::weakly_canonical(candidate, error).string();
         }
+        tried += (tried.empty() ? "" : " or ") + candidate.parent_path().string();
     }
-    throw HostError(kExitFileMissing, std::string("the component module ") + kModuleName +
-                                          " is not in " + (folder / ".." / "lib").string() +
-                                          " or " + folder.string() +
+    throw HostError(kExitFileMissing, std::string("the component module ") +
+                                          kComponentModuleName + " is not in " + tried +
                                           "; give it with --module PATH");
 }
 
@@ -73,19 +61,8 @@ int Install(const CommandArguments& arguments, bool install) {
         module = std::filesystem::absolute(module).lexically_normal().string();
     }
 
-    // The module stays loaded until the process ends, as COM leaves it.
-    void* library = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        const char* reason = ::dlerror();
-        throw HostError(kExitNotRegistered,
-                        module + " does not load: " + (reason != nullptr ? reason : "unknown"));
-    }
-    auto* dllInstall = reinterpret_cast<DllInstallFunction>(::dlsym(library, "DllInstall"));
-    if (dllInstall == nullptr) {
-        throw HostError(kExitNotRegistered, module + " exports no DllInstall");
-    }
-    const std::string hive =
-        WideToUtf8(RegistryHiveFile(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE));
+    const DllInstallFunction dllInstall = LoadDllInstall(module);
+    const std::string hive = RegistryLocation(user);
     const HRESULT hr = dllInstall(install ? TRUE : FALSE, user ? L"user" : nullptr);
     if (FAILED(hr)) {
         std::string hint;

@@ -1,13 +1,11 @@
 // flvhost thumb: the frame shown at a time, through SeekVideo and ReadVideo, as a PNG file.
-#include <png.h>
-
-#include <csetjmp>
 #include <cstdio>
 #include <vector>
 
 #include "tools/flvhost/Arguments.h"
 #include "tools/flvhost/Commands.h"
 #include "tools/flvhost/Output.h"
+#include "tools/flvhost/System.h"
 
 namespace flvhost {
 namespace {
@@ -21,28 +19,7 @@ constexpr char kHelp[] =
     "  --at MS      the time, from 0 to the end of the video\n"
     "  -o OUT       the PNG file (- writes it to standard output)\n";
 
-constexpr int kBitDepth = 8;
 constexpr std::size_t kBgrBytes = 3;
-
-// Writes `rows` (8-bit RGB) as a PNG file. libpng reports errors by longjmp, so nothing here
-// has a destructor; false when libpng failed.
-bool WritePng(std::FILE* out, png_uint_32 width, png_uint_32 height, png_bytepp rows) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr) return false;
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_IHDR(png, info, width, height, kBitDepth, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_image(png, rows);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
 }  // namespace
 
 int RunThumb(const CommandArguments& arguments) {
@@ -81,15 +58,15 @@ int RunThumb(const CommandArguments& arguments) {
     // BGR24 rows to RGB rows.
     const auto width = static_cast<std::size_t>(layout.width);
     const auto height = static_cast<std::size_t>(layout.height);
-    std::vector<png_byte> rgb(frame->data, frame->data + frame->size);
+    std::vector<std::uint8_t> rgb(frame->data, frame->data + frame->size);
     for (std::size_t pixel = 0; pixel < width * height; ++pixel) {
         std::swap(rgb[pixel * kBgrBytes], rgb[pixel * kBgrBytes + 2]);
     }
-    std::vector<png_bytep> rows(height);
+    std::vector<const std::uint8_t*> rows(height);
     for (std::size_t row = 0; row < height; ++row) rows[row] = &rgb[row * width * kBgrBytes];
 
     OutputFile out(*target);
-    if (!WritePng(out.Get(), static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+    if (!WritePng(out.Get(), static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
                   rows.data())) {
         throw HostError(kExitFailed, *target + ": the PNG could not be written");
     }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "platform/RegistryHive.h"
+#include "platform/posix/RegistryHive.h"
 #include "platform/TextConvert.h"
 
 namespace {
@@ -174,3 +174,18 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
 void* CoTaskMemAlloc(std::size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
 
 void CoTaskMemFree(void* block) { std::free(block); }
+
+namespace {
+thread_local unsigned t_comInitialised = 0;
+thread_local DWORD t_comModel = 0;
+}  // namespace
+
+HRESULT CoInitializeEx(void* /*reserved*/, DWORD model) {
+    if (t_comInitialised > 0 && t_comModel != model) return RPC_E_CHANGED_MODE;
+    t_comModel = model;
+    return t_comInitialised++ == 0 ? S_OK : S_FALSE;
+}
+
+void CoUninitialize() {
+    if (t_comInitialised > 0) --t_comInitialised;
+}

@@ -58,3 +58,7 @@ BOOL PathFileExistsW(const wchar_t* path) {
     struct stat info {};
     return ::stat(WideToUtf8(path).c_str(), &info) == 0 ? TRUE : FALSE;
 }
+
+std::wstring LongPathForm(std::wstring path) {
+    return path;
+}

@@ -135,3 +135,7 @@ std::wstring Utf8ToWide(std::string_view text) {
     while (cursor < end) result.push_back(static_cast<wchar_t>(DecodeOne(cursor, end)));
     return result;
 }
+
+UINT GetACP() {
+    return CP_UTF8;
+}

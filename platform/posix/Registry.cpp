@@ -7,7 +7,7 @@
 #include <unordered_map>
 
 #include "platform/MemoryStream.h"
-#include "platform/RegistryHive.h"
+#include "platform/posix/RegistryHive.h"
 #include "platform/TextConvert.h"
 
 using namespace registry_detail;

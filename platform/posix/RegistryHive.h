@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "platform/posix/Registry.h"
 
 namespace registry_detail {
 

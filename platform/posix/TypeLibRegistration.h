@@ -23,7 +23,7 @@
 
 #include <cstddef>
 
-#include "platform/Guid.h"
+#include "platform/posix/Guid.h"
 
 constexpr HRESULT TYPE_E_REGISTRYACCESS = MakeHResult(0x8002801Cu);
 

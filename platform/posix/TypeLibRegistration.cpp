@@ -1,4 +1,4 @@
-#include "platform/TypeLibRegistration.h"
+#include "platform/posix/TypeLibRegistration.h"
 
 #include <cwchar>
 #include <new>
@@ -6,7 +6,7 @@
 
 #include "platform/Folders.h"
 #include "platform/Registry.h"
-#include "platform/RegistryHive.h"
+#include "platform/posix/RegistryHive.h"
 
 using registry_detail::QueryStringValue;
 using registry_detail::SetStringValue;

@@ -1,0 +1,205 @@
+#include "platform/File.h"
+
+#include <atomic>
+#include <string>
+#include <utility>
+
+namespace {
+std::atomic<std::uint64_t> g_bytesRead{0};
+
+// Each ReadFile or WriteFile moves at most this much (a DWORD counts the bytes).
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+HANDLE AsHandle(void* handle) {
+    return static_cast<HANDLE>(handle);
+}
+
+// The OVERLAPPED of a positioned transfer on a synchronous handle.
+OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED overlapped{};
+    overlapped.Offset = static_cast<DWORD>(offset);
+    overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return overlapped;
+}
+
+bool ValidPath(std::wstring_view path, DWORD& error) {
+    if (path.empty()) {
+        error = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
+    if (path.find(L'\0') != std::wstring_view::npos) {
+        error = ERROR_INVALID_NAME;
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+File::~File() {
+    Close();
+}
+
+File::File(File&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), lastError_(other.lastError_) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = std::exchange(other.handle_, nullptr);
+        lastError_ = other.lastError_;
+    }
+    return *this;
+}
+
+bool File::Open(std::wstring_view path, Mode mode) {
+    Close();
+    if (!ValidPath(path, lastError_)) return false;
+    const std::wstring name(path);
+    // Readers share everything, so that writers keep writing and a cache save may rename a new
+    // file over the one being read. A directory does not open (ERROR_ACCESS_DENIED) without
+    // FILE_FLAG_BACKUP_SEMANTICS.
+    const HANDLE handle =
+        mode == Mode::ReadShared
+            ? CreateFileW(name.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+            : CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    // Only files on a disk: a pipe or a device name ("CON", "NUL") is refused.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        lastError_ = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    handle_ = handle;
+    lastError_ = ERROR_SUCCESS;
+    return true;
+}
+
+void File::Close() noexcept {
+    if (handle_ != nullptr) CloseHandle(AsHandle(std::exchange(handle_, nullptr)));
+}
+
+bool File::Size(std::uint64_t& size) const {
+    LARGE_INTEGER value{};
+    if (handle_ == nullptr) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (!GetFileSizeEx(AsHandle(handle_), &value)) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    size = static_cast<std::uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got) const {
+    got = 0;
+    if (handle_ == nullptr) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    auto* target = static_cast<unsigned char*>(buffer);
+    bool ok = true;
+    while (got < count) {
+        const std::uint64_t position = offset + got;
+        if (position > static_cast<std::uint64_t>(INT64_MAX)) break;  // nothing lies beyond
+        const std::size_t want = count - got < kMaxTransfer ? count - got : kMaxTransfer;
+        OVERLAPPED overlapped = At(position);
+        DWORD n = 0;
+        if (!ReadFile(AsHandle(handle_), target + got, static_cast<DWORD>(want), &n,
+                      &overlapped)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF) break;  // at or past the end of the file
+            lastError_ = error;
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    g_bytesRead.fetch_add(got, std::memory_order_relaxed);
+    return ok;
+}
+
+bool File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
+    if (handle_ == nullptr) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
+        count > static_cast<std::uint64_t>(INT64_MAX) - offset) {
+        lastError_ = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    const auto* source = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t want = count - done < kMaxTransfer ? count - done : kMaxTransfer;
+        OVERLAPPED overlapped = At(offset + done);
+        DWORD n = 0;
+        if (!WriteFile(AsHandle(handle_), source + done, static_cast<DWORD>(want), &n,
+                       &overlapped) ||
+            n == 0) {
+            lastError_ = n == 0 ? ERROR_DISK_FULL : GetLastError();
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool File::Sync() {
+    if (handle_ == nullptr || !FlushFileBuffers(AsHandle(handle_))) {
+        lastError_ = handle_ == nullptr ? ERROR_INVALID_HANDLE : GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool File::SizeOfPath(std::wstring_view path, std::uint64_t& size) {
+    DWORD ignored = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!ValidPath(path, ignored) ||
+        !GetFileAttributesExW(std::wstring(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return false;
+    }
+    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+std::uint64_t File::TotalBytesRead() noexcept {
+    return g_bytesRead.load(std::memory_order_relaxed);
+}
+
+bool ReplaceFileAtomically(std::wstring_view path, const void* data, std::size_t size) {
+    DWORD ignored = 0;
+    if (!ValidPath(path, ignored)) return false;
+    const std::wstring target(path);
+    // A temporary name unique to this process and call, in the same folder (so that the move is
+    // a rename on one volume).
+    static std::atomic<unsigned> counter{0};
+    const std::wstring temporary =
+        target + L".tmp." + std::to_wstring(GetCurrentProcessId()) + L"." +
+        std::to_wstring(counter.fetch_add(1, std::memory_order_relaxed));
+    File file;
+    if (!file.Open(temporary, File::Mode::CreateForWrite)) return false;
+    const bool written = file.WriteAt(0, data, size) && file.Sync();
+    file.Close();
+    if (!written || !MoveFileExW(temporary.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
