@@ -112,7 +112,7 @@ step "configure $BUILD_DIR"
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
-  -DFLV_WINDOWS_FFMPEG="$FFMPEG_PREFIX" \
+  -DFLV_WINDOWS_FFMPEG="$FFMPEG_PREFIX" -DFLV_BUILD_TESTS=OFF \
   -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 
 step "build"

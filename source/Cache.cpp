@@ -85,12 +85,32 @@ void CacheHandle::Close() noexcept {
     path.clear();
 }
 
+namespace {
+// Windows' reserved device names, which name a device whatever extension follows them.
+bool IsDeviceName(std::wstring_view hash) {
+    std::wstring stem(hash.substr(0, hash.find(L'.')));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (wchar_t& c : stem) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
+        stem == L"CONIN$" || stem == L"CONOUT$") {
+        return true;
+    }
+    return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
+}  // namespace
+
 bool IsUsableFileHash(std::wstring_view hash) {
     if (hash.empty() || hash.size() > kMaxHashLength || hash == L"." || hash == L"..") return false;
+    // A Windows file name ends in neither a dot nor a space.
+    if (hash.back() == L'.' || hash.back() == L' ') return false;
+    constexpr std::wstring_view kNotInFileNames = L"/\\:*?\"<>|";
     for (wchar_t c : hash) {
-        if (c == L'/' || c == L'\\' || c < 0x20 || c == 0x7F) return false;
+        if (c < 0x20 || c == 0x7F || kNotInFileNames.find(c) != std::wstring_view::npos) return false;
     }
-    return true;
+    return !IsDeviceName(hash);
 }
 
 bool PrepareCache(CacheHandle& handle, const wchar_t* hash, const wchar_t* key,
@@ -107,7 +127,9 @@ bool PrepareCache(CacheHandle& handle, const wchar_t* hash, const wchar_t* key,
         (void)CreateDirectoryW(handle.path.c_str(), nullptr);
     }
     const std::wstring base = BaseName(key, version, kind, hash);
-    handle.path += base + kCacheExtension;
+    // A long folder and hash may pass MAX_PATH: the long form keeps such a path usable for the
+    // existence test, the load and the save alike.
+    handle.path = LongPathForm(handle.path + base + kCacheExtension);
     handle.mutex = CreateMutexW(nullptr, FALSE, base.c_str());
     CacheHandle::Guard guard(handle.mutex);
     return PathFileExistsW(handle.path.c_str()) != FALSE;

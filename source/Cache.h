@@ -51,10 +51,12 @@ class CacheHandle {
     void* mutex = nullptr;
 };
 
-// A hash the component can use in a file name and a mutex name: not empty, at most 200
-// characters, no path separator ('/' or '\\'), no control character, not "." or "..". Any other
-// hash disables the cache for that open, so that no file outside the cache folder is ever read
-// or written.
+// A hash the component can use in a file name and a mutex name on either system: not empty, at
+// most 200 characters, no path separator ('/' or '\\'), none of : * ? " < > | (a ':' would name
+// an NTFS stream), no control character, not "." or "..", no trailing dot or space, and not a
+// device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension). Any other hash
+// disables the cache for that open, so that no file outside the cache folder is ever read or
+// written.
 bool IsUsableFileHash(std::wstring_view hash);
 
 // Prepares `handle` for the cache file of `hash` and reports whether the file exists. A missing,

@@ -183,9 +183,10 @@ TEST_F(FlashFile5Test, WithoutAnOpenFile) {
 }
 
 // A video cache file alone, when the file has audio too, is not enough (the audio track would
-// be lost): the file is walked again and the audio file written. An empty hash, or one over 200
-// characters, disables the cache: the open works, and nothing is written (hashes with path
-// separators are in tests/reliability).
+// be lost): the file is walked again and the audio file written. An empty hash, one over 200
+// characters, or one that no Windows file name can hold (a ':' names an NTFS stream, device
+// names, a trailing dot or space) disables the cache: the open works, and nothing is written
+// (hashes with path separators are in tests/reliability).
 TEST_F(FlashFile5Test, ACacheFileMissingAndUnusableHashes) {
     ASSERT_EQ(OpenFile(FlvFile(), L"hash1"), S_OK);
     fs::remove(CacheFile("a", "hash1"));
@@ -194,7 +195,8 @@ TEST_F(FlashFile5Test, ACacheFileMissingAndUnusableHashes) {
     EXPECT_TRUE(fs::exists(CacheFile("a", "hash1")));
     fs::remove_all(temp.Path() / "data");
     const std::wstring tooLong(201, L'x');
-    for (const wchar_t* hash : {L"", tooLong.c_str()}) {
+    for (const wchar_t* hash : {L"", tooLong.c_str(), L"a:b", L"a*", L"a?", L"a\"b", L"a<b>",
+                                L"a|b", L"CON", L"nul.txt", L"Com1", L"lpt9 .x", L"hash.", L"hash "}) {
         ASSERT_EQ(OpenFile(FlvFile(), hash), S_OK);
         EXPECT_EQ(Tracks(source.Get()), std::pair(1, 1));
     }

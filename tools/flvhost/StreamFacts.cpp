@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <limits>
 
@@ -140,8 +141,17 @@ struct FileStamp {
 FileStamp StampOf(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return {};
+#ifdef _WIN32
+    // Windows' stat has whole seconds and no inode numbers: the write time in its own steps
+    // (100 ns) tells a file written anew.
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(path, error);
+    return {true, info.st_dev, info.st_ino,
+            error ? 0 : static_cast<std::int64_t>(written.time_since_epoch().count())};
+#else
     return {true, info.st_dev, info.st_ino,
             static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+#endif
 }
 }  // namespace
 
