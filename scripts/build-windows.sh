@@ -29,7 +29,7 @@ as_root() {
 
 install_packages() {
   local packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nasm libz-mingw-w64-dev
-    googletest cmake ninja-build ccache pkg-config dpkg-dev xz-utils ffmpeg)
+    libwine-dev googletest cmake ninja-build ccache pkg-config dpkg-dev xz-utils ffmpeg)
   local missing=()
   for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||

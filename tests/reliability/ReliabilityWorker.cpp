@@ -155,8 +155,13 @@ int main(int argc, char** argv) {
                       static_cast<unsigned>(std::strtoul(arguments[3].c_str(), nullptr, 10)));
     }
     if (arguments.size() >= 5 && arguments[0] == "cache-clients") {
-        return CacheClients(std::atoi(arguments[1].c_str()),
-                            std::vector<std::string>(arguments.begin() + 2, arguments.end()));
+        // A host: COM for this thread, in a single-threaded apartment, around its work.
+        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+        const int result = CacheClients(std::atoi(arguments[1].c_str()),
+                                        std::vector<std::string>(arguments.begin() + 2,
+                                                                 arguments.end()));
+        CoUninitialize();
+        return result;
     }
     std::cerr << "usage: reliability_worker append SOURCE TARGET SEED | cache-clients SECONDS "
                  "FILE HASH CHECKED...\n";
