@@ -179,6 +179,12 @@ HRESULT CFlashVideoStream5::Reset(LONG flags) {
     frames_.ClearAll();
     (void)decoder_->Reset(flags);
     currentTime_ = -1.0;
+    // The decoder lost its reference frames: feeding goes on at the next keyframe record (when
+    // the index marks any), never with a frame that refers to what was dropped.
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    std::size_t key = nextRecord_;
+    while (key < index.size() && index[key].frameType != CFLV_VideoData::kKeyFrame) ++key;
+    if (key < index.size()) nextRecord_ = key;
     return S_OK;
 }
 
@@ -283,16 +289,18 @@ void CFlashVideoStream5::ConfigureDecoder(std::uint32_t codecId) {
     (void)decoder_->SetParam(Bstr(L"DecodeColorSpace").Get(), colorSpace.Get());
     // The codec the format was set to decides, so that a description naming no codec still
     // hands an H.264 or VP6 track its configuration bytes.
-    if (NeedsExtraData(codecId)) {
-        const CExtraData* extra = manager_->videoExtra.get();
-        if (extra != nullptr && !extra->Empty() &&
-            extra->Length() <= static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())) {
-            (void)decoder_->SetExtraData(extra->Data(), static_cast<LONG>(extra->Length()));
-        } else {
-            (void)decoder_->SetExtraData(nullptr, 0);
-        }
-    }
+    if (NeedsExtraData(codecId)) SetDecoderExtraData(manager_->videoExtra.get());
+    appliedConfiguration_ = -1;
     (void)decoder_->Command(kProcessorStart, nullptr, nullptr);
+}
+
+void CFlashVideoStream5::SetDecoderExtraData(const CExtraData* extra) {
+    if (extra != nullptr && !extra->Empty() &&
+        extra->Length() <= static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())) {
+        (void)decoder_->SetExtraData(extra->Data(), static_cast<LONG>(extra->Length()));
+    } else {
+        (void)decoder_->SetExtraData(nullptr, 0);
+    }
 }
 
 void CFlashVideoStream5::Probe() {
@@ -322,7 +330,7 @@ void CFlashVideoStream5::Probe() {
 bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
     const std::vector<IndexEntry>& index = manager_->videoIndex;
     if (index.empty()) return false;
-    FeedRecord(index.front());
+    FeedRecord(index[KeyRecordFor(0.0)]);
     (void)decoder_->Write(kWriteEndOfInput, nullptr);
     ComPtr<IUnknown> output;
     if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output && SUCCEEDED(output.As(frame))) {
@@ -337,7 +345,8 @@ bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
 void CFlashVideoStream5::Rewind() {
     frames_.ClearAll();
     (void)decoder_->Reset(0);
-    nextRecord_ = 0;
+    // Decoding starts at the first keyframe; its frame is shown from 0.
+    nextRecord_ = KeyRecordFor(0.0);
     currentTime_ = 0.0;
     endOfInput_ = false;
     discontinuityPending_ = false;
