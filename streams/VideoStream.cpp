@@ -305,7 +305,8 @@ void CFlashVideoStream5::SetDecoderExtraData(const CExtraData* extra) {
 
 void CFlashVideoStream5::Probe() {
     if (!input_ || !HasVideo() || currentTime_ >= VideoDuration()) return;
-    // The first decoded frame tells the size.
+    // The first decoded frame tells the size. Decoding starts at the first keyframe.
+    nextRecord_ = KeyRecordFor(0.0);
     ComPtr<IMediaPacket> frame;
     if (!DecodeFirstRecordAlone(frame)) {
         if (!FillReady()) return;
@@ -329,8 +330,8 @@ void CFlashVideoStream5::Probe() {
 
 bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
     const std::vector<IndexEntry>& index = manager_->videoIndex;
-    if (index.empty()) return false;
-    FeedRecord(index[KeyRecordFor(0.0)]);
+    if (nextRecord_ >= index.size()) return false;
+    FeedRecord(index[nextRecord_]);
     (void)decoder_->Write(kWriteEndOfInput, nullptr);
     ComPtr<IUnknown> output;
     if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output && SUCCEEDED(output.As(frame))) {

@@ -100,10 +100,11 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     std::uint32_t CodecOfFirstVideoTag();
     void ConfigureDecoder(std::uint32_t codecId);
     void Probe();
-    // The first record alone, then the end of the input: a decoder with frame threads hands out
-    // that frame at once instead of after the frames it would decode ahead of it. When no frame
-    // comes out, the decoder is stopped and started again (as fresh as the open left it) and the
-    // answer is false; the probe then takes the read stage's first frame.
+    // The next record (the first keyframe) alone, then the end of the input: a decoder with
+    // frame threads hands out that frame at once instead of after the frames it would decode
+    // ahead of it. When no frame comes out, the decoder is stopped and started again (as fresh
+    // as the open left it) and the answer is false; the probe then takes the read stage's first
+    // frame.
     bool DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame);
     // Back to the state before any frame was decoded: the first read returns the first frame.
     void Rewind();
