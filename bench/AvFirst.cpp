@@ -43,8 +43,10 @@ int main(int argc, char** argv) {
     if (avformat_open_input(&opened, argv[1], nullptr, nullptr) < 0) return 1;
     mediakit::FormatContextPtr format(opened);
     if (avformat_find_stream_info(format.get(), nullptr) < 0) return 1;
-    const int videoIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    const int audioIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    const int videoIndex =
+        av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int audioIndex =
+        av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (videoIndex < 0 || audioIndex < 0) return 1;
     CodecContextPtr video = OpenDecoder(format.get(), videoIndex, true);
     CodecContextPtr audio = OpenDecoder(format.get(), audioIndex, false);
@@ -56,7 +58,8 @@ int main(int argc, char** argv) {
     long long samples = 0;
     const long long samplesWanted =
         static_cast<long long>(kSoundWantedMs * audio->sample_rate / 1000.0);
-    while ((!picture || samples < samplesWanted) && av_read_frame(format.get(), packet.get()) >= 0) {
+    while ((!picture || samples < samplesWanted) &&
+           av_read_frame(format.get(), packet.get()) >= 0) {
         if (packet->stream_index == videoIndex && !picture) {
             (void)avcodec_send_packet(video.get(), packet.get());
             if (avcodec_receive_frame(video.get(), frame.get()) == 0) {

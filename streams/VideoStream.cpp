@@ -255,6 +255,11 @@ void CFlashVideoStream5::ConfigureFormat() {
         // names another codec.
         (void)format_->SetCodec(kVideoCodecSorenson);
         codecId = CodecOfFirstVideoTag();
+    } else if (const std::uint32_t tagged = CodecOfFirstVideoTag();
+               tagged != codecId && HostCodecFor(tagged) != 0) {
+        // The metadata names a codec the tags contradict (VP6 for VP6 with alpha, say): the
+        // tags hold the pictures, and a decoder for another codec would decode none of them.
+        codecId = tagged;
     }
     if (const LONG hostCodec = HostCodecFor(codecId); hostCodec != 0) {
         (void)format_->SetCodec(hostCodec);

@@ -148,6 +148,14 @@ std::vector<PictureFile> PictureFiles() {
     // 10 columns and 12 rows cut off the pictures.
     files.push_back({"vp6_adjusted", "vp6_mp3.flv", "",
                      [](const std::string& flv) { return WithVp6Adjustment(flv, 0xAC); }});
+    // The metadata names VP6 with alpha where the tags hold plain VP6.
+    files.push_back({"vp6_metadata_contradicted", "vp6_mp3.flv", "", [](std::string flv) {
+                         const auto at = flv.find("videocodecid");
+                         if (at == std::string::npos) return std::string();
+                         // The AMF0 number after the name: marker 0, then 5.0 as a double.
+                         flv.replace(at + 12, 9, std::string("\x00\x40\x14\0\0\0\0\0\0", 9));
+                         return flv;
+                     }});
     // The encoder restarted at another size, profile and level.
     files.push_back(
         {"h264_restarted", nullptr, Clip(25, 44100, h264 + " -an"), [h264](const std::string& flv) {
