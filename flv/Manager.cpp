@@ -10,6 +10,7 @@
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
 #include "flv/TagLayout.h"
+#include "flv/TagSearch.h"
 #include "flv/VideoData.h"
 #include "platform/Bstr.h"
 
@@ -137,38 +138,50 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     // One body element per kind serves every tag of the walk.
     CFLV_VideoData video;
     CFLV_AudioData audio;
+    CFLV_TagSearch search(input);
     for (;;) {
         const std::uint64_t tagStart = input.Tell();
         resumeOffset = tagStart;
         FlvTagHeader header;
-        if (!ReadFlvTagHeader(input, header) || !IsFlvBodyTag(header.tagType)) break;
-        // A body still being written ends the walk here; a later refresh reads the tag again.
-        if (!FlvBytesInFile(input, header.dataSize)) break;
+        if (!ReadFlvTagHeader(input, header)) break;
+        if (!IsFlvBodyTag(header.tagType) || !FlvBytesInFile(input, header.dataSize)) {
+            // No tag here (a hole, junk), or a body that runs past the end of the file: the tag
+            // still being written, unless a confirmed tag follows.
+            if (StepOverDamage(input, search, tagStart)) continue;
+            break;
+        }
         const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
         const bool alreadyTaken = tagStart == takenTagOffset;
 
+        // The body is parsed first and taken in only once the PreviousTagSize has vouched for
+        // the tag (below).
         bool parsed = false;
         if (header.tagType == kFlvVideoTag) {
             video.Reset();
             video.DataSize = header.dataSize;
             parsed = video.Scan(input);
-            if (parsed && !alreadyTaken &&
-                TakeVideo(video, header.timestamp, tagStart, input.FileSize())) {
-                added.video = true;
-            }
         } else if (header.tagType == kFlvAudioTag) {
             audio.Reset();
             audio.DataSize = header.dataSize;
             parsed = audio.Scan(input);
-            if (parsed && !alreadyTaken &&
-                TakeAudio(audio, header.timestamp, tagStart, input.FileSize())) {
-                added.audio = true;
-            }
         } else if (readMetadata && !alreadyTaken) {
+            // Metadata only describes the streams: it is applied as it is read.
             parsed = TakeScript(input, header.dataSize);
         } else {
             parsed = FlvStepOver(input, header.dataSize);
         }
+        const auto takeIn = [&] {
+            if (!parsed || alreadyTaken) return;
+            if (header.tagType == kFlvVideoTag) {
+                if (TakeVideo(video, header.timestamp, tagStart, input.FileSize())) {
+                    added.video = true;
+                }
+            } else if (header.tagType == kFlvAudioTag) {
+                if (TakeAudio(audio, header.timestamp, tagStart, input.FileSize())) {
+                    added.audio = true;
+                }
+            }
+        };
 
         // The PreviousTagSize follows the body, whatever the body's parse consumed.
         const bool atBodyEnd =
@@ -177,12 +190,33 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
         if (!atBodyEnd || !input.ReadValue(previousTagSize, FieldType::UI32)) {
             // The tag is not complete yet. One that was taken in is remembered, so that the
             // walk that reads it again does not take it twice.
+            takeIn();
             if (parsed) takenTagOffset = tagStart;
             break;
         }
+        if (previousTagSize != header.dataSize + kFlvTagHeaderSize) {
+            // Some writers put a wrong value here (0 after the metadata): the tag stands when a
+            // tag header follows it. When none does, the header was no tag's (junk, a damaged
+            // DataSize, or in a pre-allocated file a tag not yet written whole).
+            const CFLV_TagSearch::Verdict next = search.HeaderAt(input.Tell());
+            if (next == CFLV_TagSearch::Verdict::kNotYet) break;
+            if (next == CFLV_TagSearch::Verdict::kNotTag) {
+                if (StepOverDamage(input, search, tagStart)) continue;
+                break;
+            }
+        }
+        takeIn();
         takenTagOffset = kNoTag;
     }
     return added;
+}
+
+bool CFLV_Manager::StepOverDamage(CInputStream& input, CFLV_TagSearch& search,
+                                  std::uint64_t damageStart) {
+    std::uint64_t next = 0;
+    if (!search.FindFrom(damageStart + 1, next) || !input.SeekTo(next)) return false;
+    takenTagOffset = kNoTag;
+    return true;
 }
 
 bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,

@@ -1,0 +1,65 @@
+#include "flv/TagSearch.h"
+
+#include <algorithm>
+
+#include "flv/TagLayout.h"
+
+namespace {
+// TagType and DataSize: the part of a header that tells whether it can be a tag.
+constexpr std::size_t kTypeAndSizeBytes = 4;
+
+std::uint32_t BigEndian(const unsigned char* bytes, unsigned count) {
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+bool IsTagTypeByte(unsigned char byte) {
+    return IsFlvBodyTag(byte);
+}
+}  // namespace
+
+CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset) const {
+    std::uint32_t dataSize = 0;
+    return HeaderAt(offset, dataSize);
+}
+
+CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset,
+                                                 std::uint32_t& dataSize) const {
+    const std::uint64_t fileSize = input_.FileSize();
+    if (offset > fileSize || kFlvTagHeaderSize > fileSize - offset) return Verdict::kNotYet;
+    unsigned char bytes[kTypeAndSizeBytes];
+    if (!input_.PeekAt(offset, bytes, sizeof bytes)) return Verdict::kNotYet;
+    if (!IsTagTypeByte(bytes[0])) return Verdict::kNotTag;
+    dataSize = BigEndian(bytes + 1, 3);
+    return dataSize <= fileSize - offset - kFlvTagHeaderSize ? Verdict::kTag : Verdict::kNotTag;
+}
+
+bool CFLV_TagSearch::ConfirmedAt(std::uint64_t offset) const {
+    std::uint32_t dataSize = 0;
+    if (HeaderAt(offset, dataSize) != Verdict::kTag) return false;
+    const std::uint64_t bodyEnd = offset + kFlvTagHeaderSize + dataSize;
+    unsigned char previousTagSize[kFlvPreviousTagSizeBytes];
+    return input_.PeekAt(bodyEnd, previousTagSize, sizeof previousTagSize) &&
+           BigEndian(previousTagSize, sizeof previousTagSize) == dataSize + kFlvTagHeaderSize &&
+           HeaderAt(bodyEnd + kFlvPreviousTagSizeBytes) == Verdict::kTag;
+}
+
+bool CFLV_TagSearch::FindFrom(std::uint64_t from, std::uint64_t& found) {
+    std::uint64_t at = from;
+    // Window by window: the bytes that can be a TagType are found in memory, and only those are
+    // looked at further. SeekTo fails at the end of the file (and on a read error).
+    while (input_.SeekTo(at)) {
+        const unsigned char* first = input_.Data() + input_.Position();
+        const unsigned char* last = input_.Data() + input_.Length();
+        const unsigned char* candidate = std::find_if(first, last, IsTagTypeByte);
+        at += static_cast<std::uint64_t>(candidate - first);
+        if (candidate == last) continue;
+        if (ConfirmedAt(at)) {
+            found = at;
+            return true;
+        }
+        ++at;
+    }
+    return false;
+}

@@ -1,0 +1,55 @@
+// CFLV_TagSearch: where tags start again after bytes that are not a tag.
+//
+// A file can hold stretches that are no tag: zero-filled holes (a server that pre-allocates its
+// file, a crash), junk, a file header longer than 9 bytes (DataOffset above 9), a tag whose
+// DataSize was damaged. The manager's walk asks this class where the next tag starts after such
+// a stretch, and whether the bytes after a tag with a wrong PreviousTagSize look like a tag.
+//
+// A tag start is confirmed at offset X when all of this is in the file:
+//
+//   X            UI8   TagType 8, 9 or 18
+//   X + 1        UI24  DataSize S; the body (X + 11 ... X + 11 + S) lies within the file
+//   X + 11 + S   UI32  PreviousTagSize = S + 11
+//   X + 15 + S         the next tag's header: TagType 8, 9 or 18, its body within the file
+//
+// Zero-filled stretches never hold a candidate (TagType 0); in junk about one byte in 85 is
+// one, and the 32-bit PreviousTagSize and the header after it make a false start all but
+// impossible. A candidate whose confirmation needs bytes past the end of the file is passed
+// over: in a finished file it is junk (a DataSize too large), and in a file still being written
+// the bytes after it are that same tag's unwritten body, so nothing later is confirmed either
+// and the walk waits where the stretch began.
+//
+// Reads go through the input stream's window while scanning forward; the few bytes far ahead
+// that a candidate's PreviousTagSize and next header need are peeked (CInputStream::PeekAt), so
+// that a candidate with a large DataSize costs no window reload.
+#pragma once
+
+#include <cstdint>
+
+#include "io/InputStream.h"
+
+class CFLV_TagSearch {
+  public:
+    // What the bytes at an offset are.
+    enum class Verdict {
+        kTag,     // a tag header: TagType 8, 9 or 18 and a body within the file
+        kNotTag,  // no tag header (another TagType, or a DataSize past the end of the file)
+        kNotYet,  // the 11 header bytes are not all in the file yet
+    };
+
+    explicit CFLV_TagSearch(CInputStream& input) noexcept : input_(input) {}
+
+    // The header at file offset `offset`; the cursor and the window stay as they are.
+    Verdict HeaderAt(std::uint64_t offset) const;
+    // True when a tag start is confirmed at `offset` (above).
+    bool ConfirmedAt(std::uint64_t offset) const;
+    // The first offset at or after `from` where a tag start is confirmed, into `found`; false
+    // when the file holds none. Moves the window and the cursor (the caller seeks afterwards).
+    [[nodiscard]] bool FindFrom(std::uint64_t from, std::uint64_t& found);
+
+  private:
+    // HeaderAt, with the DataSize of a header that is a tag.
+    Verdict HeaderAt(std::uint64_t offset, std::uint32_t& dataSize) const;
+
+    CInputStream& input_;
+};
