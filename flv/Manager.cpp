@@ -152,60 +152,53 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
         }
         const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
         const bool alreadyTaken = tagStart == takenTagOffset;
-
-        // The body is parsed first and taken in only once the PreviousTagSize has vouched for
-        // the tag (below).
-        bool parsed = false;
-        if (header.tagType == kFlvVideoTag) {
-            video.Reset();
-            video.DataSize = header.dataSize;
-            parsed = video.Scan(input);
-        } else if (header.tagType == kFlvAudioTag) {
-            audio.Reset();
-            audio.DataSize = header.dataSize;
-            parsed = audio.Scan(input);
-        } else if (readMetadata && !alreadyTaken) {
-            // Metadata only describes the streams: it is applied as it is read.
-            parsed = TakeScript(input, header.dataSize);
-        } else {
-            parsed = FlvStepOver(input, header.dataSize);
-        }
-        const auto takeIn = [&] {
-            if (!parsed || alreadyTaken) return;
-            if (header.tagType == kFlvVideoTag) {
-                if (TakeVideo(video, header.timestamp, tagStart, input.FileSize())) {
-                    added.video = true;
-                }
-            } else if (header.tagType == kFlvAudioTag) {
-                if (TakeAudio(audio, header.timestamp, tagStart, input.FileSize())) {
-                    added.audio = true;
-                }
-            }
-        };
-
-        // The PreviousTagSize follows the body, whatever the body's parse consumed.
-        const bool atBodyEnd =
-            input.Tell() == bodyEnd || (bodyEnd < input.FileSize() && input.SeekTo(bodyEnd));
-        std::uint32_t previousTagSize = 0;
-        if (!atBodyEnd || !input.ReadValue(previousTagSize, FieldType::UI32)) {
-            // The tag is not complete yet. One that was taken in is remembered, so that the
-            // walk that reads it again does not take it twice.
-            takeIn();
-            if (parsed) takenTagOffset = tagStart;
-            break;
-        }
-        if (previousTagSize != header.dataSize + kFlvTagHeaderSize) {
-            // Some writers put a wrong value here (0 after the metadata): the tag stands when a
+        if (!CFLV_TagSearch::PreviousTagSizeFits(input, header.dataSize)) [[unlikely]] {
+            // Some writers put a wrong value there (0 after the metadata): the tag stands when a
             // tag header follows it. When none does, the header was no tag's (junk, a damaged
-            // DataSize, or in a pre-allocated file a tag not yet written whole).
-            const CFLV_TagSearch::Verdict next = search.HeaderAt(input.Tell());
+            // DataSize, or in a pre-allocated file a tag not yet written whole) and nothing is
+            // taken from it.
+            const CFLV_TagSearch::Verdict next =
+                search.HeaderAt(bodyEnd + kFlvPreviousTagSizeBytes);
             if (next == CFLV_TagSearch::Verdict::kNotYet) break;
             if (next == CFLV_TagSearch::Verdict::kNotTag) {
                 if (StepOverDamage(input, search, tagStart)) continue;
                 break;
             }
         }
-        takeIn();
+
+        bool parsed = false;
+        if (header.tagType == kFlvVideoTag) {
+            video.Reset();
+            video.DataSize = header.dataSize;
+            parsed = video.Scan(input);
+            if (parsed && !alreadyTaken &&
+                TakeVideo(video, header.timestamp, tagStart, input.FileSize())) {
+                added.video = true;
+            }
+        } else if (header.tagType == kFlvAudioTag) {
+            audio.Reset();
+            audio.DataSize = header.dataSize;
+            parsed = audio.Scan(input);
+            if (parsed && !alreadyTaken &&
+                TakeAudio(audio, header.timestamp, tagStart, input.FileSize())) {
+                added.audio = true;
+            }
+        } else if (readMetadata && !alreadyTaken) {
+            parsed = TakeScript(input, header.dataSize);
+        } else {
+            parsed = FlvStepOver(input, header.dataSize);
+        }
+
+        // The PreviousTagSize follows the body, whatever the body's parse consumed.
+        const bool atBodyEnd =
+            input.Tell() == bodyEnd || (bodyEnd < input.FileSize() && input.SeekTo(bodyEnd));
+        // Its value was looked at above.
+        if (!atBodyEnd || !input.SkipBytes(kFlvPreviousTagSizeBytes)) {
+            // The tag is not complete yet. One that was taken in is remembered, so that the
+            // walk that reads it again does not take it twice.
+            if (parsed) takenTagOffset = tagStart;
+            break;
+        }
         takenTagOffset = kNoTag;
     }
     return added;

@@ -35,13 +35,20 @@ CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset,
     return dataSize <= fileSize - offset - kFlvTagHeaderSize ? Verdict::kTag : Verdict::kNotTag;
 }
 
+bool CFLV_TagSearch::PreviousTagSizeBeyondWindowFits(const CInputStream& input,
+                                                     std::uint32_t dataSize) {
+    unsigned char bytes[kFlvPreviousTagSizeBytes];
+    return !input.PeekAt(input.Tell() + dataSize, bytes, sizeof bytes) ||
+           BigEndian32(bytes) == dataSize + kFlvTagHeaderSize;
+}
+
 bool CFLV_TagSearch::ConfirmedAt(std::uint64_t offset) const {
     std::uint32_t dataSize = 0;
     if (HeaderAt(offset, dataSize) != Verdict::kTag) return false;
     const std::uint64_t bodyEnd = offset + kFlvTagHeaderSize + dataSize;
     unsigned char previousTagSize[kFlvPreviousTagSizeBytes];
     return input_.PeekAt(bodyEnd, previousTagSize, sizeof previousTagSize) &&
-           BigEndian(previousTagSize, sizeof previousTagSize) == dataSize + kFlvTagHeaderSize &&
+           BigEndian32(previousTagSize) == dataSize + kFlvTagHeaderSize &&
            HeaderAt(bodyEnd + kFlvPreviousTagSizeBytes) == Verdict::kTag;
 }
 

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 
+#include "flv/TagLayout.h"
 #include "io/InputStream.h"
 
 class CFLV_TagSearch {
@@ -39,6 +40,17 @@ class CFLV_TagSearch {
 
     explicit CFLV_TagSearch(CInputStream& input) noexcept : input_(input) {}
 
+    // Whether the PreviousTagSize after the `dataSize` body bytes at `input`'s cursor is
+    // dataSize + 11, looked at before the body is read: true also when it is not (wholly) in
+    // the file yet. The cursor and the window stay as they are.
+    static bool PreviousTagSizeFits(const CInputStream& input, std::uint32_t dataSize) {
+        // Position <= Length < 2^63 and DataSize < 2^24: the sums cannot overflow.
+        const std::uint64_t at = input.Position() + dataSize;
+        if (at + kFlvPreviousTagSizeBytes <= input.Length()) {
+            return BigEndian32(input.Data() + at) == dataSize + kFlvTagHeaderSize;
+        }
+        return PreviousTagSizeBeyondWindowFits(input, dataSize);
+    }
     // The header at file offset `offset`; the cursor and the window stay as they are.
     Verdict HeaderAt(std::uint64_t offset) const;
     // True when a tag start is confirmed at `offset` (above).
@@ -48,6 +60,12 @@ class CFLV_TagSearch {
     [[nodiscard]] bool FindFrom(std::uint64_t from, std::uint64_t& found);
 
   private:
+    // PreviousTagSizeFits when the field lies beyond the window.
+    static bool PreviousTagSizeBeyondWindowFits(const CInputStream& input, std::uint32_t dataSize);
+    static std::uint32_t BigEndian32(const unsigned char* bytes) noexcept {
+        return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+               (std::uint32_t{bytes[2]} << 8) | bytes[3];
+    }
     // HeaderAt, with the DataSize of a header that is a tag.
     Verdict HeaderAt(std::uint64_t offset, std::uint32_t& dataSize) const;
 
