@@ -27,7 +27,9 @@
 //  - a tag whose body parsed but whose PreviousTagSize is not yet in the file is taken in
 //    (indexed) and the walk ends with resumeOffset at its start; the next walk passes that tag
 //    without taking it in a second time.
-// So repeated refreshes of a growing file end with exactly the index of a full walk.
+// So repeated refreshes of a growing file end with exactly the index of a full walk; damage can
+// make them differ only where a tag taken before its PreviousTagSize was written then proves to
+// stand before damage (it stays in), or where junk holds a tag start inside a tag.
 //
 // The owner reads the public fields directly and serialises all calls; the manager has no lock.
 // BuildIndex and RefreshIndex report nothing; they may throw std::bad_alloc, which the owner's

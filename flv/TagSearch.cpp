@@ -1,6 +1,7 @@
 #include "flv/TagSearch.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "flv/TagLayout.h"
 
@@ -19,17 +20,16 @@ bool IsTagTypeByte(unsigned char byte) {
 }
 }  // namespace
 
-CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset) const {
+CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset) {
     std::uint32_t dataSize = 0;
     return HeaderAt(offset, dataSize);
 }
 
-CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset,
-                                                 std::uint32_t& dataSize) const {
+CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset, std::uint32_t& dataSize) {
     const std::uint64_t fileSize = input_.FileSize();
     if (offset > fileSize || kFlvTagHeaderSize > fileSize - offset) return Verdict::kNotYet;
     unsigned char bytes[kTypeAndSizeBytes];
-    if (!input_.PeekAt(offset, bytes, sizeof bytes)) return Verdict::kNotYet;
+    if (!Peek(offset, bytes, sizeof bytes)) return Verdict::kNotYet;
     if (!IsTagTypeByte(bytes[0])) return Verdict::kNotTag;
     dataSize = BigEndian(bytes + 1, 3);
     return dataSize <= fileSize - offset - kFlvTagHeaderSize ? Verdict::kTag : Verdict::kNotTag;
@@ -42,14 +42,37 @@ bool CFLV_TagSearch::PreviousTagSizeBeyondWindowFits(const CInputStream& input,
            BigEndian32(bytes) == dataSize + kFlvTagHeaderSize;
 }
 
-bool CFLV_TagSearch::ConfirmedAt(std::uint64_t offset) const {
+bool CFLV_TagSearch::ConfirmedAt(std::uint64_t offset) {
     std::uint32_t dataSize = 0;
     if (HeaderAt(offset, dataSize) != Verdict::kTag) return false;
     const std::uint64_t bodyEnd = offset + kFlvTagHeaderSize + dataSize;
     unsigned char previousTagSize[kFlvPreviousTagSizeBytes];
-    return input_.PeekAt(bodyEnd, previousTagSize, sizeof previousTagSize) &&
+    return Peek(bodyEnd, previousTagSize, sizeof previousTagSize) &&
            BigEndian32(previousTagSize) == dataSize + kFlvTagHeaderSize &&
            HeaderAt(bodyEnd + kFlvPreviousTagSizeBytes) == Verdict::kTag;
+}
+
+bool CFLV_TagSearch::Peek(std::uint64_t offset, unsigned char* buffer, std::size_t count) {
+    const std::uint64_t fileSize = input_.FileSize();
+    if (offset > fileSize || count > fileSize - offset) return false;
+    const std::uint64_t windowStart = input_.WindowStart();
+    if (offset >= windowStart && offset - windowStart <= input_.Length() &&
+        count <= input_.Length() - (offset - windowStart)) {
+        std::memcpy(buffer, input_.Data() + (offset - windowStart), count);
+        return true;
+    }
+    if (offset < aheadStart_ || offset - aheadStart_ > aheadLength_ ||
+        count > aheadLength_ - (offset - aheadStart_)) {
+        if (!ahead_) ahead_ = std::make_unique_for_overwrite<unsigned char[]>(kAheadBlockSize);
+        const auto length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kAheadBlockSize, fileSize - offset));
+        aheadLength_ = 0;
+        if (length < count || !input_.PeekAt(offset, ahead_.get(), length)) return false;
+        aheadStart_ = offset;
+        aheadLength_ = length;
+    }
+    std::memcpy(buffer, ahead_.get() + (offset - aheadStart_), count);
+    return true;
 }
 
 bool CFLV_TagSearch::FindFrom(std::uint64_t from, std::uint64_t& found) {

@@ -19,12 +19,15 @@
 // the bytes after it are that same tag's unwritten body, so nothing later is confirmed either
 // and the walk waits where the stretch began.
 //
-// Reads go through the input stream's window while scanning forward; the few bytes far ahead
-// that a candidate's PreviousTagSize and next header need are peeked (CInputStream::PeekAt), so
-// that a candidate with a large DataSize costs no window reload.
+// Reads go through the input stream's window while scanning forward. The few bytes far ahead
+// that a candidate's PreviousTagSize and next header need come from a second, smaller block of
+// the file that the search keeps (64 KiB, allocated at its first use): a candidate with a large
+// DataSize costs no window reload, and candidates one after another whose DataSizes point far
+// ahead (junk of one repeated byte) cost one read per block, not one each.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "flv/TagLayout.h"
 #include "io/InputStream.h"
@@ -52,9 +55,9 @@ class CFLV_TagSearch {
         return PreviousTagSizeBeyondWindowFits(input, dataSize);
     }
     // The header at file offset `offset`; the cursor and the window stay as they are.
-    Verdict HeaderAt(std::uint64_t offset) const;
-    // True when a tag start is confirmed at `offset` (above).
-    bool ConfirmedAt(std::uint64_t offset) const;
+    Verdict HeaderAt(std::uint64_t offset);
+    // True when a tag start is confirmed at `offset` (above); the cursor and the window stay.
+    bool ConfirmedAt(std::uint64_t offset);
     // The first offset at or after `from` where a tag start is confirmed, into `found`; false
     // when the file holds none. Moves the window and the cursor (the caller seeks afterwards).
     [[nodiscard]] bool FindFrom(std::uint64_t from, std::uint64_t& found);
@@ -67,7 +70,16 @@ class CFLV_TagSearch {
                (std::uint32_t{bytes[2]} << 8) | bytes[3];
     }
     // HeaderAt, with the DataSize of a header that is a tag.
-    Verdict HeaderAt(std::uint64_t offset, std::uint32_t& dataSize) const;
+    Verdict HeaderAt(std::uint64_t offset, std::uint32_t& dataSize);
+    // Copies the `count` bytes at file offset `offset`: from the input's window, else from the
+    // block ahead, reloaded at `offset` when it does not hold them. False when they are not all
+    // in the file.
+    bool Peek(std::uint64_t offset, unsigned char* buffer, std::size_t count);
+
+    static constexpr std::size_t kAheadBlockSize = 0x10000;
 
     CInputStream& input_;
+    std::unique_ptr<unsigned char[]> ahead_;
+    std::uint64_t aheadStart_ = 0;
+    std::size_t aheadLength_ = 0;
 };
