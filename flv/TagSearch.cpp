@@ -21,18 +21,12 @@ bool IsTagTypeByte(unsigned char byte) {
 }  // namespace
 
 CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset) {
-    std::uint32_t dataSize = 0;
-    return HeaderAt(offset, dataSize);
-}
-
-CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset, std::uint32_t& dataSize) {
+    unsigned char type = 0;
     const std::uint64_t fileSize = input_.FileSize();
-    if (offset > fileSize || kFlvTagHeaderSize > fileSize - offset) return Verdict::kNotYet;
-    unsigned char bytes[kTypeAndSizeBytes];
-    if (!Peek(offset, bytes, sizeof bytes)) return Verdict::kNotYet;
-    if (!IsTagTypeByte(bytes[0])) return Verdict::kNotTag;
-    dataSize = BigEndian(bytes + 1, 3);
-    return dataSize <= fileSize - offset - kFlvTagHeaderSize ? Verdict::kTag : Verdict::kNotTag;
+    if (offset > fileSize || kFlvTagHeaderSize > fileSize - offset || !Peek(offset, &type, 1)) {
+        return Verdict::kNotYet;
+    }
+    return IsTagTypeByte(type) ? Verdict::kTag : Verdict::kNotTag;
 }
 
 bool CFLV_TagSearch::PreviousTagSizeBeyondWindowFits(const CInputStream& input,
@@ -43,8 +37,11 @@ bool CFLV_TagSearch::PreviousTagSizeBeyondWindowFits(const CInputStream& input,
 }
 
 bool CFLV_TagSearch::ConfirmedAt(std::uint64_t offset) {
-    std::uint32_t dataSize = 0;
-    if (HeaderAt(offset, dataSize) != Verdict::kTag) return false;
+    unsigned char typeAndSize[kTypeAndSizeBytes];
+    if (!Peek(offset, typeAndSize, sizeof typeAndSize) || !IsTagTypeByte(typeAndSize[0])) {
+        return false;
+    }
+    const std::uint32_t dataSize = BigEndian(typeAndSize + 1, 3);
     const std::uint64_t bodyEnd = offset + kFlvTagHeaderSize + dataSize;
     unsigned char previousTagSize[kFlvPreviousTagSizeBytes];
     return Peek(bodyEnd, previousTagSize, sizeof previousTagSize) &&

@@ -8,16 +8,22 @@
 // A tag start is confirmed at offset X when all of this is in the file:
 //
 //   X            UI8   TagType 8, 9 or 18
-//   X + 1        UI24  DataSize S; the body (X + 11 ... X + 11 + S) lies within the file
+//   X + 1        UI24  DataSize S
+//   X + 11             the body, S bytes
 //   X + 11 + S   UI32  PreviousTagSize = S + 11
-//   X + 15 + S         the next tag's header: TagType 8, 9 or 18, its body within the file
+//   X + 15 + S         the next tag's 11-byte header, TagType 8, 9 or 18
 //
-// Zero-filled stretches never hold a candidate (TagType 0); in junk about one byte in 85 is
-// one, and the 32-bit PreviousTagSize and the header after it make a false start all but
-// impossible. A candidate whose confirmation needs bytes past the end of the file is passed
-// over: in a finished file it is junk (a DataSize too large), and in a file still being written
-// the bytes after it are that same tag's unwritten body, so nothing later is confirmed either
-// and the walk waits where the stretch began.
+// The next tag's DataSize is not looked at: that tag may still be being written, and whether
+// its size is sound is for the walk to find out when it gets there. Zero-filled stretches never
+// hold a candidate (TagType 0); in junk about one byte in 85 is one, and the 32-bit
+// PreviousTagSize makes a false start all but impossible.
+//
+// A candidate whose confirmation needs bytes past the end of the file is passed over: in a
+// finished file it is junk (a DataSize too large), and in a file still being written the bytes
+// after it are that same tag's unwritten body, so nothing later is confirmed either and the walk
+// waits where the stretch began. So a walk of a file that is still growing steps over a stretch
+// to the same tag as a walk of the finished file, unless junk was made to hold a confirmed tag
+// start inside the body of a tag.
 //
 // Reads go through the input stream's window while scanning forward. The few bytes far ahead
 // that a candidate's PreviousTagSize and next header need come from a second, smaller block of
@@ -36,8 +42,8 @@ class CFLV_TagSearch {
   public:
     // What the bytes at an offset are.
     enum class Verdict {
-        kTag,     // a tag header: TagType 8, 9 or 18 and a body within the file
-        kNotTag,  // no tag header (another TagType, or a DataSize past the end of the file)
+        kTag,     // a tag header: TagType 8, 9 or 18 (its DataSize is not looked at)
+        kNotTag,  // no tag header: another TagType
         kNotYet,  // the 11 header bytes are not all in the file yet
     };
 
@@ -69,8 +75,6 @@ class CFLV_TagSearch {
         return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
                (std::uint32_t{bytes[2]} << 8) | bytes[3];
     }
-    // HeaderAt, with the DataSize of a header that is a tag.
-    Verdict HeaderAt(std::uint64_t offset, std::uint32_t& dataSize);
     // Copies the `count` bytes at file offset `offset`: from the input's window, else from the
     // block ahead, reloaded at `offset` when it does not hold them. False when they are not all
     // in the file.
