@@ -10,6 +10,7 @@
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
 #include "flv/TagLayout.h"
+#include "flv/TagSearch.h"
 #include "flv/TemplateData.h"
 #include "flv/VideoData.h"
 #include "platform/Bstr.h"
@@ -175,15 +176,33 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     // One body element per kind serves every tag of the walk.
     CFLV_VideoData video;
     CFLV_AudioData audio;
+    CFLV_TagSearch search(input);
     for (;;) {
         const std::uint64_t tagStart = input.Tell();
         resumeOffset = tagStart;
         FlvTagHeader header;
-        if (!ReadFlvTagHeader(input, header) || !IsFlvBodyTag(header.tagType)) break;
-        // A body still being written ends the walk here; a later refresh reads the tag again.
-        if (!FlvBytesInFile(input, header.dataSize)) break;
+        if (!ReadFlvTagHeader(input, header)) break;
+        if (!IsFlvBodyTag(header.tagType) || !FlvBytesInFile(input, header.dataSize)) {
+            // No tag here (a hole, junk), or a body that runs past the end of the file: the tag
+            // still being written, unless a confirmed tag follows.
+            if (StepOverDamage(input, search, tagStart)) continue;
+            break;
+        }
         const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
         const bool alreadyTaken = tagStart == takenTagOffset;
+        if (!CFLV_TagSearch::PreviousTagSizeFits(input, header.dataSize)) [[unlikely]] {
+            // Some writers put a wrong value there (0 after the metadata): the tag stands when a
+            // tag header follows it. When none does, the header was no tag's (junk, a damaged
+            // DataSize, or in a pre-allocated file a tag not yet written whole) and nothing is
+            // taken from it.
+            const CFLV_TagSearch::Verdict next =
+                search.HeaderAt(bodyEnd + kFlvPreviousTagSizeBytes);
+            if (next == CFLV_TagSearch::Verdict::kNotYet) break;
+            if (next == CFLV_TagSearch::Verdict::kNotTag) {
+                if (StepOverDamage(input, search, tagStart)) continue;
+                break;
+            }
+        }
 
         bool parsed = false;
         if (header.tagType == kFlvVideoTag) {
@@ -211,8 +230,8 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
         // The PreviousTagSize follows the body, whatever the body's parse consumed.
         const bool atBodyEnd =
             input.Tell() == bodyEnd || (bodyEnd < input.FileSize() && input.SeekTo(bodyEnd));
-        std::uint32_t previousTagSize = 0;
-        if (!atBodyEnd || !input.ReadValue(previousTagSize, FieldType::UI32)) {
+        // Its value was looked at above.
+        if (!atBodyEnd || !input.SkipBytes(kFlvPreviousTagSizeBytes)) {
             // The tag is not complete yet. One that was taken in is remembered, so that the
             // walk that reads it again does not take it twice.
             if (parsed) takenTagOffset = tagStart;
@@ -221,6 +240,14 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
         takenTagOffset = kNoTag;
     }
     return added;
+}
+
+bool CFLV_Manager::StepOverDamage(CInputStream& input, CFLV_TagSearch& search,
+                                  std::uint64_t damageStart) {
+    std::uint64_t next = 0;
+    if (!search.FindFrom(damageStart + 1, next) || !input.SeekTo(next)) return false;
+    takenTagOffset = kNoTag;
+    return true;
 }
 
 bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,

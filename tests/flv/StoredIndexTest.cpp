@@ -79,9 +79,9 @@ TEST(StoredIndexTest, DamagedStreams) {
 }
 
 // A file opened from a stored index: the indexes and configuration changes come from the
-// container. When the file grows, a refresh goes on from the last indexed tag and ends with the
-// index and changes of a full walk of the grown file; a refresh with a container replaces the
-// indexes again.
+// container. When the file grows (here by a hole and more tags), a refresh goes on from the last
+// indexed tag and ends with the index and changes of a full walk of the grown file; a refresh
+// with a container replaces the indexes again.
 TEST(StoredIndexTest, LoadThenRefresh) {
     ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
     FlvBuilder flv;
@@ -121,6 +121,7 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     EXPECT_EQ(loaded.videoConfigChanges, scanned.videoConfigChanges);
 
     const std::size_t loadedSize = flv.Size();
+    flv.Raw(std::string(11, '\0'));  // a zero-filled hole, stepped over
     frames(30, 35);
     file.Append(std::string_view(flv.Bytes()).substr(loadedSize));
     loaded.RefreshIndex(nullptr, file.Input());
