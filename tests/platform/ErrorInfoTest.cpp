@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "platform/Bstr.h"
 #include "platform/ComPtr.h"
 #include "platform/ErrorInfo.h"
 
