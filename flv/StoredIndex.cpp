@@ -194,7 +194,7 @@ bool ReadConfigChanges(IStream* stream, std::vector<ConfigChange>& changes) {
     std::uint64_t size = 0;
     std::int32_t declared = 0;
     if (stream == nullptr || !StreamSize(stream, size) ||
-        FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr)) || size < 4 ||
+        FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr)) || size < 4 ||
         !ReadInt32(stream, declared)) {
         return false;
     }

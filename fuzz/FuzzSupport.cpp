@@ -110,8 +110,8 @@ ComPtr<IMediaParams> NewContainer() {
 
 std::string StreamBytes(IStream* stream) {
     ULARGE_INTEGER end{};
-    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_END, &end) == S_OK);
-    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr) == S_OK);
+    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end) == S_OK);
+    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr) == S_OK);
     std::string bytes(end.QuadPart, '\0');
     ULONG read = 0;
     FUZZ_CHECK(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read) == S_OK);
@@ -123,7 +123,7 @@ ComPtr<IStream> MemoryStreamOf(std::string_view bytes) {
     ComPtr<IStream> stream;
     FUZZ_CHECK(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()) == S_OK);
     FUZZ_CHECK(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr) == S_OK);
-    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr) == S_OK);
+    FUZZ_CHECK(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr) == S_OK);
     return stream;
 }
 

@@ -18,7 +18,7 @@ ComPtr<IStream> NewStream(std::string_view bytes) {
 
 ULONGLONG Position(IStream* stream) {
     ULARGE_INTEGER position{0xCAFE};
-    EXPECT_EQ(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_CUR, &position), S_OK);
+    EXPECT_EQ(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &position), S_OK);
     return position.QuadPart;
 }
 

@@ -26,7 +26,8 @@ bool Show(const char* kind, IUnknown* data) {
     packet->GetTime(&time);
     packet->GetDuration(&duration);
     packet->GetSize(&size);
-    std::printf("%s at %8.3f ms for %7.3f ms: %d bytes\n", kind, time, duration, size);
+    std::printf("%s at %8.3f ms for %7.3f ms: %ld bytes\n", kind, time, duration,
+                static_cast<long>(size));
     return true;
 }
 
@@ -61,8 +62,9 @@ int Run(const char* file) {
     source->get_audioTracksCount(&audioTracks);
     source->get_videoDuration(kFirstTrack, &videoDuration);
     source->get_audioDuration(kFirstTrack, &audioDuration);
-    std::printf("%d video track(s), %.3f ms; %d audio track(s), %.3f ms\n", videoTracks,
-                videoDuration, audioTracks, audioDuration);
+    std::printf("%ld video track(s), %.3f ms; %ld audio track(s), %.3f ms\n",
+                static_cast<long>(videoTracks), videoDuration, static_cast<long>(audioTracks),
+                audioDuration);
 
     // 4. Five decoded frames (planar YUV 4:2:0 unless "DecodeColorSpace" says otherwise).
     for (int i = 0; i < 5 && videoTracks > 0; ++i) {

@@ -136,8 +136,9 @@ int RunAudio(const CommandArguments& arguments) {
     out.Close();
     if (Interrupted()) return kExitInterrupted;
     if (wav) {
-        std::printf("%s: %llu bytes of PCM, %u Hz, %u channel%s, 16 bits, %s ms\n", target->c_str(),
-                    static_cast<unsigned long long>(dataBytes), wave.nSamplesPerSec, wave.nChannels,
+        std::printf("%s: %llu bytes of PCM, %lu Hz, %u channel%s, 16 bits, %s ms\n",
+                    target->c_str(), static_cast<unsigned long long>(dataBytes),
+                    static_cast<unsigned long>(wave.nSamplesPerSec), wave.nChannels,
                     wave.nChannels == 1 ? "" : "s", FormatNumber(reached).c_str());
     }
     return kExitOk;

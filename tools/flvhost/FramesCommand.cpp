@@ -125,9 +125,9 @@ int RunFrames(const CommandArguments& arguments) {
     if (video) video->Close();
     if (Interrupted()) return kExitInterrupted;
     if (!md5 && !(y4m && *y4m == "-")) {
-        std::printf("%zu frames, %dx%d %s (%zu bytes each), 0 to %s ms\n", count, first.width,
-                    first.height, ColourSpaceName(first.colourSpace), firstBytes,
-                    Milliseconds(end).c_str());
+        std::printf("%zu frames, %ldx%ld %s (%zu bytes each), 0 to %s ms\n", count,
+                    static_cast<long>(first.width), static_cast<long>(first.height),
+                    ColourSpaceName(first.colourSpace), firstBytes, Milliseconds(end).c_str());
     }
     return kExitOk;
 }

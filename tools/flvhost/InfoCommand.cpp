@@ -58,10 +58,12 @@ void PrintText(const FileFacts& facts) {
     }
     const VideoFacts& video = facts.video;
     if (video.present) {
-        std::printf("Video:  %s (FLV codec %d, host codec %d)\n",
-                    VideoCodecName(video.flvCodec).c_str(), video.flvCodec, video.hostCodec);
-        std::printf("        %dx%d, %s frames/s, data rate %s\n", video.width, video.height,
-                    FormatNumber(video.frameRate).c_str(), RateText(video.dataRateKbps).c_str());
+        std::printf("Video:  %s (FLV codec %ld, host codec %ld)\n",
+                    VideoCodecName(video.flvCodec).c_str(), static_cast<long>(video.flvCodec),
+                    static_cast<long>(video.hostCodec));
+        std::printf("        %ldx%ld, %s frames/s, data rate %s\n", static_cast<long>(video.width),
+                    static_cast<long>(video.height), FormatNumber(video.frameRate).c_str(),
+                    RateText(video.dataRateKbps).c_str());
         std::printf("        %zu packets, %zu keyframes, duration %s ms\n", video.index.size(),
                     video.keyframes, FormatNumber(video.durationMs).c_str());
     } else {
@@ -69,11 +71,12 @@ void PrintText(const FileFacts& facts) {
     }
     const AudioFacts& audio = facts.audio;
     if (audio.present) {
-        std::printf("Audio:  %s (FLV sound format %d, host codec %s)\n",
-                    AudioCodecName(audio.soundFormat).c_str(), audio.soundFormat,
+        std::printf("Audio:  %s (FLV sound format %ld, host codec %s)\n",
+                    AudioCodecName(audio.soundFormat).c_str(), static_cast<long>(audio.soundFormat),
                     Hex(audio.hostCodec).c_str());
-        std::printf("        %d Hz, %d channel%s, %d bits, data rate %s\n", audio.sampleRate,
-                    audio.channels, audio.channels == 1 ? "" : "s", audio.bitsPerSample,
+        std::printf("        %ld Hz, %ld channel%s, %ld bits, data rate %s\n",
+                    static_cast<long>(audio.sampleRate), static_cast<long>(audio.channels),
+                    audio.channels == 1 ? "" : "s", static_cast<long>(audio.bitsPerSample),
                     RateText(audio.dataRateKbps).c_str());
         std::printf("        %zu packets, duration %s ms\n", audio.index.size(),
                     FormatNumber(audio.durationMs).c_str());
