@@ -57,15 +57,22 @@ install_packages() {
 }
 
 # FFmpeg for mingw: Debian's source package (its patches applied), static, only what mediakit
-# uses. Both MP3 and both AAC decoders are enabled so that avcodec_find_decoder picks the same
-# one as Debian's build does. Speex needs libspeex, which is not built here: the Windows build
-# has no Speex decoder.
+# uses: for each codec the decoder that avcodec_find_decoder picks in Debian's build (mp3float
+# for MP3, the native aac and speex decoders), the MP3 parser, libswscale and libswresample; the
+# assembly stays on, as in Debian's build (float decoders round as their SIMD code does). No
+# programs, documentation or other libraries. The stamp names the source and these options: a
+# change of either rebuilds.
+FFMPEG_OPTIONS=(
+  --enable-cross-compile --target-os=mingw32 --arch=x86_64 --cross-prefix=x86_64-w64-mingw32-
+  --enable-static --disable-shared --disable-programs --disable-doc --disable-debug
+  --disable-autodetect --disable-everything --disable-network
+  --disable-avformat --disable-avdevice --disable-avfilter --disable-postproc
+  --enable-w32threads --enable-zlib --enable-swscale --enable-swresample
+  --enable-decoder=flv,flashsv,flashsv2,vp6f,vp6a,h264
+  --enable-decoder=pcm_u8,pcm_s16le,adpcm_swf,mp3float,aac,nellymoser,speex
+  --enable-parser=mpegaudio
+)
 build_ffmpeg() {
-  local stamp=$FFMPEG_PREFIX/.built
-  if [ -f "$stamp" ]; then
-    echo "FFmpeg for mingw: $(cat "$stamp") in $FFMPEG_PREFIX"
-    return
-  fi
   mkdir -p "$CACHE_DIR/src"
   (
     cd "$CACHE_DIR/src"
@@ -75,28 +82,26 @@ build_ffmpeg() {
   )
   local source_dir
   source_dir=$(ls -d "$CACHE_DIR"/src/ffmpeg-*/ | head -1)
+  local stamp=$FFMPEG_PREFIX/.built
+  local identity
+  identity="$(basename "$source_dir") $(echo "${FFMPEG_OPTIONS[*]}" | md5sum | cut -c1-12)"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$identity" ]; then
+    echo "FFmpeg for mingw: $identity in $FFMPEG_PREFIX"
+    return
+  fi
   local build=$CACHE_DIR/ffmpeg-build
   rm -rf "$build" "$FFMPEG_PREFIX"
   mkdir -p "$build"
   (
     cd "$build"
-    "$source_dir/configure" --prefix="$FFMPEG_PREFIX" \
-      --enable-cross-compile --target-os=mingw32 --arch=x86_64 \
-      --cross-prefix=x86_64-w64-mingw32- --pkg-config=pkg-config \
-      --enable-static --disable-shared --disable-programs --disable-doc --disable-debug \
-      --disable-autodetect --disable-everything --disable-network \
-      --disable-avformat --disable-avdevice --disable-avfilter --disable-postproc \
-      --enable-w32threads --enable-zlib \
-      --enable-swscale --enable-swresample \
-      --enable-decoder=flv,flashsv,flashsv2,vp6f,vp6a,h264 \
-      --enable-decoder=pcm_u8,pcm_s16le,adpcm_swf,mp3float,mp3,aac,aac_fixed,nellymoser \
-      --enable-parser=mpegaudio,h264,aac \
+    "$source_dir/configure" --prefix="$FFMPEG_PREFIX" "${FFMPEG_OPTIONS[@]}" \
+      --cc="ccache x86_64-w64-mingw32-gcc" --pkg-config=pkg-config \
       >configure.log 2>&1 || { tail -30 configure.log; exit 1; }
     make -j"$JOBS" >make.log 2>&1 || { tail -30 make.log; exit 1; }
     make install >install.log 2>&1
   )
   rm -rf "$build"
-  basename "$source_dir" >"$stamp"
+  echo "$identity" >"$stamp"
 }
 
 if [ "${SKIP_INSTALL:-0}" != 1 ]; then
