@@ -1,7 +1,9 @@
 #include "fuzz/FuzzSupport.h"
 
+#ifndef _WIN32
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <limits>
 
@@ -15,7 +17,9 @@
 #include "streams/VideoStream.h"
 
 namespace {
-// The private folder, removed at exit.
+#ifndef _WIN32
+// The private folder, removed at exit. (The fuzz targets run on the stand-in only; the Windows
+// test programs use the rest of this file.)
 struct PrivateFolders {
     PrivateFolders() {
         const char* tmp = std::getenv("TMPDIR");
@@ -36,6 +40,7 @@ struct PrivateFolders {
     std::filesystem::path root;
     std::string data;
 };
+#endif
 
 constexpr LONG kCurrentTrack = -1;
 
@@ -57,6 +62,7 @@ HRESULT Check(HRESULT hr) {
 }
 }  // namespace
 
+#ifndef _WIN32
 MemoryFile::MemoryFile() {
     descriptor_ = ::memfd_create("fuzz-input", 0);
     FUZZ_CHECK(descriptor_ >= 0);
@@ -85,14 +91,15 @@ void MemoryFile::Append(const std::uint8_t* data, std::size_t size) {
     size_ += size;
 }
 
-void RegisterMediaKit() {
-    static const bool registered = MediaKitRegisterClasses() == S_OK;
-    FUZZ_CHECK(registered);
-}
-
 const std::string& UsePrivateFolders() {
     static const PrivateFolders folders;
     return folders.data;
+}
+#endif
+
+void RegisterMediaKit() {
+    static const bool registered = MediaKitRegisterClasses() == S_OK;
+    FUZZ_CHECK(registered);
 }
 
 std::filesystem::path CacheFilePath(const std::filesystem::path& dataHome, char kind,

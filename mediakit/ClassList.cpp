@@ -10,6 +10,9 @@
 #include "mediakit/VideoDecoder.h"
 #include "mediakit/VideoFormat.h"
 #include "mediakit/VideoPacket.h"
+#ifdef _WIN32
+#include "platform/windows/ProcessMarshaler.h"
+#endif
 
 namespace mediakit {
 namespace {
@@ -23,6 +26,11 @@ const ClassEntry kClasses[] = {
     MediaKitClass<AudioPacketQueue>(CLSID_AudioPacketQueue, L"AudioPacketQueue"),
     MediaKitClass<AudioDecoder>(CLSID_AudioDecoder, L"AudioDecoder"),
     MediaKitClass<VideoDecoder>(CLSID_VideoDecoder, L"VideoDecoder"),
+#ifdef _WIN32
+    // The unmarshal class of the objects above where the system's free-threaded marshaler does
+    // not serve (platform/windows/ProcessMarshaler.h).
+    MediaKitClass<CProcessMarshaler>(CLSID_ProcessMarshaler, L"ProcessMarshaler"),
+#endif
 };
 
 }  // namespace

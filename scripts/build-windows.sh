@@ -12,7 +12,9 @@
 #  2. FFmpeg cross-built static and minimal (the decoders, parsers, libswscale and libswresample
 #     that mediakit uses) into $ZEV_WINDOWS_CACHE (default ~/.cache/zevflashfile5-windows), once:
 #     a later run finds it there.
-#  3. CMake with cmake/mingw-w64-x86_64.cmake in $BUILD_DIR (default build-windows), ninja.
+#  3. CMake with cmake/mingw-w64-x86_64.cmake in $BUILD_DIR (default build-windows), ninja: the
+#     component, the framework stand-ins, the hosts and (unless BUILD_TESTS=OFF) the test programs,
+#     optimised as the Linux build is (-O2), without debug information.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -116,8 +118,9 @@ build_ffmpeg
 step "configure $BUILD_DIR"
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DFLV_WINDOWS_FFMPEG="$FFMPEG_PREFIX" -DFLV_BUILD_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DFLV_WINDOWS_FFMPEG="$FFMPEG_PREFIX" -DFLV_BUILD_TESTS="${BUILD_TESTS:-ON}" \
   -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 
 step "build"

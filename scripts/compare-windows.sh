@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# First the registration round trip under Wine: `regsvr32 /s` writes the class keys, the type
+# First what the binaries import and export, then the registration round trip under Wine: `regsvr32 /s` writes the class keys, the type
 # library and the proxy/stub keys, `regsvr32 /u /s` removes them all (then it registers again).
 # Then it compares the Windows flvhost.exe (under Wine) with the Linux flvhost on every file of
 # ../shared/testdata/flv/: `info`, `index --csv`, `frames --md5` and `audio -o -` (the PCM bytes,
@@ -26,6 +26,23 @@ check() {  # description, then a command that must succeed
     different=$((different + 1)); echo "FAILED: $what"; fi
 }
 absent() { ! wine reg query "$1" </dev/null >/dev/null 2>&1; }
+# What a binary imports beyond Windows' own DLLs (and mediakit.dll, which host_example links).
+foreign_imports() {
+  x86_64-w64-mingw32-objdump -p "$BUILD_DIR/bin/$1" | awk '/DLL Name:/ {print $3}' |
+    grep -viE '^(advapi32|bcrypt|kernel32|msvcrt|ole32|oleaut32|rpcrt4|shell32|shlwapi)\.dll$' |
+    grep -vx 'mediakit.dll'
+}
+for binary in zevflashfile5.dll mediakit.dll flvhost.exe host_example.exe; do
+  check "$binary imports only Windows' own DLLs" test -z "$(foreign_imports "$binary")"
+done
+# The names of zevflashfile5.dll's export table, on one line.
+exported_names() {
+  x86_64-w64-mingw32-objdump -p "$BUILD_DIR/bin/zevflashfile5.dll" |
+    awk '/Ordinal\/Name Pointer/ {on = 1; next} on && NF == 3 {print $3} on && NF < 3 {on = 0}' |
+    tr '\n' ' '
+}
+check "zevflashfile5.dll exports exactly its five entry points" test "$(exported_names)" = \
+  "DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer "
 keys=('HKCR\CLSID\{4782B4A0-9258-40BD-8739-54432C6407A2}\InprocServer32'
   'HKCR\CLSID\{5E470577-C2B2-4451-9A88-10E1493C8126}\InprocServer32'
   'HKCR\CLSID\{2D955AA8-8E94-4A94-A669-C493B0730C20}\InprocServer32'

@@ -18,8 +18,8 @@ const TypeLibDescription kZevFlashFile5TypeLib = {
     0,  // minor version
     0,  // lcid: language neutral
     L"zevflashfile5Lib",
-    nullptr,  // no help string: the name titles the library
-    0,        // LIBFLAGS
+    L"zevflashfile5 1.0 Type Library",  // the help string of frame/zevflashfile5.idl
+    0,                                  // LIBFLAGS
     kTypeLibInterfaces,
     sizeof(kTypeLibInterfaces) / sizeof(kTypeLibInterfaces[0]),
 };

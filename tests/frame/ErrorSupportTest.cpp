@@ -68,10 +68,9 @@ TEST(ErrorSupport, EachClassRaisesWithItsInterfaceAndItsRegisteredProgId) {
     EXPECT_EQ(TakeRecord().guid, MakeGuid("6F43246F-CA1D-44B5-9691-B44CA800BC8A"));
     // A ProgID registered for the video stream's CLSID becomes its records' source.
     const std::wstring progId = L"zevflashfile5.FlashVideoStream5.1";
-    ASSERT_EQ(SetRegistryString(HKEY_CLASSES_ROOT,
-                                L"CLSID\\{2D955AA8-8E94-4A94-A669-C493B0730C20}\\ProgID", nullptr,
-                                progId),
-              ERROR_SUCCESS);
+    const ScopedRegistryKey registered(
+        HKEY_CLASSES_ROOT, L"CLSID\\{2D955AA8-8E94-4A94-A669-C493B0730C20}\\ProgID", progId);
+    ASSERT_EQ(registered.Status(), ERROR_SUCCESS);
     VideoErrors::RaiseCode(24);
     EXPECT_EQ(TakeRecord().source.View(), progId);
     FileErrors::RaiseCode(24);  // another class: still none

@@ -1,5 +1,5 @@
-// ReadPayload with the framework's packets (mediakit), and with a packet class that refuses
-// every block, registered in their place.
+// ReadPayload with the framework's packets (mediakit), and with packet classes registered in
+// their place that cannot be made or refuse every block.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +8,7 @@
 #include "mediakit/MediaInterfaces.h"
 #include "mediakit/MediaKit.h"
 #include "platform/ComObject.h"
+#include "tests/support/ComponentClasses.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -73,16 +74,12 @@ TEST(Payload, PacketsCarryTheBytesAtTheCursorOrFailWithNull) {
 
     // A packet that cannot be created, or refuses its bytes: null and failure, cursor kept.
     ASSERT_EQ(MediaKitRevokeClasses(), S_OK);
+    ComponentClassRegistration replacements;
+    replacements.AddUnmakeable(CLSID_VideoPacket);
+    replacements.Add<CRefusingPacket>(CLSID_AudioPacket);
     EXPECT_FALSE(stream.ReadPayload(video, 4));
     EXPECT_EQ(video, nullptr);
-    ComPtr<IClassFactory> factory;
-    factory.Attach(new ClassFactory<CRefusingPacket>(nullptr));
-    DWORD cookie = 0;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_AudioPacket, factory.Get(), CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
     EXPECT_FALSE(stream.ReadPayload(audio, 4));
     EXPECT_EQ(audio, nullptr);
     EXPECT_EQ(stream.Tell(), 20u);
-    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
 }

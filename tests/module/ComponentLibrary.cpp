@@ -1,28 +1,55 @@
 #include "tests/module/ComponentLibrary.h"
 
+#ifdef _WIN32
+#include "platform/ModulePath.h"
+#else
 #include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "mediakit/MediaKit.h"
 #include "platform/TextConvert.h"
 
 namespace {
+#ifdef _WIN32
+void* OpenLibrary() {
+    void* handle = LoadLibraryW(Utf8ToWide(COMPONENT_LIBRARY_PATH).c_str());
+    if (handle == nullptr) {
+        ADD_FAILURE() << "LoadLibraryW " << COMPONENT_LIBRARY_PATH << ": error " << GetLastError();
+    }
+    return handle;
+}
+void* Symbol(void* handle, const char* name) {
+    // FARPROC is a generic function pointer: the caller casts it to the real signature.
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+#else
+void* OpenLibrary() {
+    void* handle = ::dlopen(COMPONENT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr)
+        ADD_FAILURE() << "dlopen " << COMPONENT_LIBRARY_PATH << ": " << ::dlerror();
+    return handle;
+}
+void* Symbol(void* handle, const char* name) {
+    return ::dlsym(handle, name);
+}
+#endif
+
 template <class Function>
 void Resolve(void* handle, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(::dlsym(handle, name));
+    function = reinterpret_cast<Function>(Symbol(handle, name));
     EXPECT_NE(function, nullptr) << "the component does not export " << name;
 }
 
 ComponentLibrary Load() {
     ComponentLibrary library;
-    void* handle = ::dlopen(COMPONENT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        ADD_FAILURE() << "dlopen " << COMPONENT_LIBRARY_PATH << ": " << ::dlerror();
-        return library;
-    }
+    void* handle = OpenLibrary();
+    if (handle == nullptr) return library;
+    library.module = handle;
     Resolve(handle, "DllGetClassObject", library.getClassObject);
     Resolve(handle, "DllCanUnloadNow", library.canUnloadNow);
     Resolve(handle, "DllRegisterServer", library.registerServer);
@@ -33,7 +60,41 @@ ComponentLibrary Load() {
 }  // namespace
 
 std::wstring ComponentPath() {
+#ifdef _WIN32
+    return ModulePathOf(reinterpret_cast<const void*>(Component().install));
+#else
     return Utf8ToWide(COMPONENT_LIBRARY_PATH);
+#endif
+}
+
+std::vector<std::string> ExportedNames() {
+    std::vector<std::string> names;
+#ifdef _WIN32
+    // The export directory of the loaded image, as the loader reads it.
+    const auto* base = static_cast<const BYTE*>(Component().module);
+    if (base == nullptr) return names;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory =
+        headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (directory.Size == 0) return names;
+    const auto* exports =
+        reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+    const auto* nameAddresses = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        names.emplace_back(reinterpret_cast<const char*>(base + nameAddresses[i]));
+    for (DWORD i = exports->NumberOfNames; i < exports->NumberOfFunctions; ++i)
+        names.push_back(std::string(1, '#').append(std::to_string(exports->Base + i)));
+#else
+    std::string listing;
+    if (RunCommand("command -v nm >/dev/null 2>&1") != 0 ||
+        RunCommand("nm -D --defined-only " + Quote(COMPONENT_LIBRARY_PATH), &listing) != 0) {
+        return names;
+    }
+    for (const std::string& line : Lines(listing))
+        names.push_back(line.substr(line.rfind(' ') + 1));
+#endif
+    return names;
 }
 
 const ComponentLibrary& Component() {
@@ -48,6 +109,45 @@ ComPtr<IClassFactory> ComponentClassObject(REFCLSID clsid) {
     return factory;
 }
 
+#ifdef _WIN32
+void RunInChildProcess(const std::function<void()>& scenario) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    // Which of the current test's scenarios this is.
+    static std::string counting;
+    static int calls = 0;
+    if (counting != name) {
+        counting = name;
+        calls = 0;
+    }
+    const int index = calls++;
+    if (const char* chosen = std::getenv("FLV_CHILD_SCENARIO")) {
+        if (std::atoi(chosen) != index) return;
+        scenario();
+        std::fflush(nullptr);
+        ExitProcess(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    wchar_t self[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    std::wstring commandLine = L"\"";
+    commandLine += self;
+    commandLine += L"\" --gtest_brief=1 --gtest_filter=";
+    commandLine += Utf8ToWide(name);
+    const ScopedEnv child("FLV_CHILD_SCENARIO", std::to_string(index));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::fflush(nullptr);
+    ASSERT_TRUE(CreateProcessW(self, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(status, 0u) << "the scenario failed in its child process";
+}
+#else
 void RunInChildProcess(const std::function<void()>& scenario) {
     std::fflush(nullptr);
     const pid_t child = ::fork();
@@ -62,6 +162,7 @@ void RunInChildProcess(const std::function<void()>& scenario) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the scenario failed in its child process (status " << status << ")";
 }
+#endif
 
 void ComponentTest::SetUp() {
     static const HRESULT registered = MediaKitRegisterClasses();

@@ -1,5 +1,6 @@
-// The component library as the tests reach it: loaded once with dlopen (and never unloaded, as
-// COM keeps the modules it loads), its five entry points, and what the tests share around it.
+// The component library as the tests reach it: loaded once with dlopen or LoadLibraryW (and never
+// unloaded, as COM keeps the modules it loads), its five entry points, and what the tests share
+// around it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,10 +17,14 @@ struct ComponentLibrary {
     HRESULT (*registerServer)() = nullptr;
     HRESULT (*unregisterServer)() = nullptr;
     HRESULT (*install)(BOOL install, LPCWSTR commandLine) = nullptr;
+    void* module = nullptr;  // the loaded module's handle
 };
 
-// The built library's path, as the tests load it (and as registration writes it).
+// The loaded library's path, as registration writes it.
 std::wstring ComponentPath();
+// The names the library exports (ordinal-only exports as "#ordinal"); empty when they cannot be
+// listed (no nm on the stand-in).
+std::vector<std::string> ExportedNames();
 // The entry points; the first call loads the library and fails the test when it cannot.
 const ComponentLibrary& Component();
 // The class object of `clsid` straight from DllGetClassObject.
@@ -27,7 +32,9 @@ ComPtr<IClassFactory> ComponentClassObject(REFCLSID clsid);
 
 // Runs `scenario` in a child process and expects it to pass there. DllInstall's per-user flag
 // lasts for the rest of a process, so each scenario that may set it runs on its own; failures in
-// the child are printed by the child.
+// the child are printed by the child. On the stand-in the child is a fork; on Windows it is this
+// program again, running only the current test up to this scenario (FLV_CHILD_SCENARIO says
+// which of the test's scenarios), which it runs and then exits.
 void RunInChildProcess(const std::function<void()>& scenario);
 
 // Each test gets its own registry hives, application-data folder and named-mutex folder; the

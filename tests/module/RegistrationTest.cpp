@@ -41,7 +41,7 @@ void ExpectRegisteredIn(HKEY hive) {
         EXPECT_EQ(value(key + L"\\TypeLib"), kLibId);
         EXPECT_EQ(value(key + L"\\Version"), L"1.0");
     }
-    EXPECT_EQ(value(kTypeLibKey + L"\\1.0"), L"zevflashfile5Lib");
+    EXPECT_EQ(value(kTypeLibKey + L"\\1.0"), L"zevflashfile5 1.0 Type Library");
     EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\FLAGS"), L"0");
     EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\0\\win64"), module);
     EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\HELPDIR"), fs::path(module).parent_path().wstring());

@@ -16,15 +16,27 @@ ComPtr<IStream> NewStream(std::string_view bytes) {
     return stream;
 }
 
+// 64-bit stream offsets and sizes (Windows declares them as unions of two halves and the whole).
+LARGE_INTEGER Offset(LONGLONG value) {
+    LARGE_INTEGER offset{};
+    offset.QuadPart = value;
+    return offset;
+}
+ULARGE_INTEGER Size(ULONGLONG value) {
+    ULARGE_INTEGER size{};
+    size.QuadPart = value;
+    return size;
+}
+
 ULONGLONG Position(IStream* stream) {
-    ULARGE_INTEGER position{0xCAFE};
+    ULARGE_INTEGER position = Size(0xCAFE);
     EXPECT_EQ(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &position), S_OK);
     return position.QuadPart;
 }
 
 // Up to 64 bytes from `offset` on.
 std::string ReadAt(IStream* stream, LONGLONG offset) {
-    EXPECT_EQ(stream->Seek(LARGE_INTEGER{offset}, STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(stream->Seek(Offset(offset), STREAM_SEEK_SET, nullptr), S_OK);
     std::string bytes(64, '\0');
     ULONG read = 99;
     EXPECT_EQ(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read), S_OK);
@@ -40,9 +52,9 @@ TEST(MemoryStream, ReadsWritesSizesAndFailedSeeks) {
     EXPECT_EQ(stream->Write("X", 1, nullptr), S_OK);
     EXPECT_EQ(ReadAt(stream.Get(), 998), std::string("\0\0X", 3));
     // SetSize cuts without moving the position; an impossible size changes nothing.
-    ASSERT_EQ(stream->SetSize(ULARGE_INTEGER{1}), S_OK);
+    ASSERT_EQ(stream->SetSize(Size(1)), S_OK);
     EXPECT_EQ(Position(stream.Get()), 1001u);
-    EXPECT_EQ(stream->SetSize(ULARGE_INTEGER{~0ull}), E_OUTOFMEMORY);
+    EXPECT_EQ(stream->SetSize(Size(~0ull)), E_OUTOFMEMORY);
     EXPECT_EQ(ReadAt(stream.Get(), 0), "H");
 
     // Failed seeks report the unchanged position: move, origin, result, position.
@@ -53,8 +65,8 @@ TEST(MemoryStream, ReadsWritesSizesAndFailedSeeks) {
         {1, STREAM_SEEK_CUR, STG_E_SEEKERROR, 0x7FFFFFFFFFFFFFFF},  // overflow
     };
     for (const auto& [move, origin, expected, position] : cases) {
-        ULARGE_INTEGER reported{0xCAFECAFE};
-        EXPECT_EQ(stream->Seek(LARGE_INTEGER{move}, origin, &reported), expected) << move;
+        ULARGE_INTEGER reported = Size(0xCAFECAFE);
+        EXPECT_EQ(stream->Seek(Offset(move), origin, &reported), expected) << move;
         EXPECT_EQ(reported.QuadPart, position) << move;
     }
 }

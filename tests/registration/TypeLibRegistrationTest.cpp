@@ -13,10 +13,9 @@ TEST(TypeLibRegistration, PerUserWritesOnlyTheUsersHiveAndRemovesOnlyItsVersion)
     const std::wstring events = L"Interface\\{28591EB4-B1A9-429D-A95A-1DECEDCFC688}";
     TempRegistry registry;
     ASSERT_EQ(SetRegistryString(HKEY_CLASSES_ROOT, (library + L"\\2.0").c_str(), nullptr, L"2"), 0);
-    ASSERT_EQ(RegisterModuleTypeLib(L"/opt/m.so", true),
-              S_OK);
+    ASSERT_EQ(RegisterModuleTypeLib(L"/opt/m.so", true), S_OK);
     const std::wstring inHive = L"Software\\Classes\\" + version;
-    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, inHive.c_str()), L"zevflashfile5Lib");
+    EXPECT_EQ(RegistryString(HKEY_CURRENT_USER, inHive.c_str()), L"zevflashfile5 1.0 Type Library");
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, inHive.c_str()));
     for (const wchar_t* proxy : {L"\\ProxyStubClsid32", L"\\ProxyStubClsid"}) {
         EXPECT_EQ(RegistryString(HKEY_CLASSES_ROOT, (events + proxy).c_str()),

@@ -84,7 +84,7 @@ TEST_F(FlashFile5EndToEndTest, ReadsAndSeeksFromTheCachedIndexGiveFfmpegsDecode)
         const std::uint64_t loaded = File::TotalBytesRead() - before;
         EXPECT_TRUE(fs::file_size(file) < 0x100000 || loaded * 2 < walked)
             << loaded << " bytes against " << walked;
-        fs::remove_all(temp.Path() / "data");
+        RemoveNewFiles();
 
         ASSERT_EQ(Tracks(source.Get()), std::pair(1, 1));
         const std::vector<FrameHash> peer = PeerFrames(file);
@@ -183,9 +183,13 @@ TEST_F(FlashFile5EndToEndTest, TwoReadersAndAnObserverShareOneSourceObject) {
     ASSERT_EQ(Open(source.Get(), OpenParams(file).Get()), S_OK);
     std::atomic<bool> stop{false};
     std::atomic<int> failures{0};
+    // Each thread joins the multithreaded apartment, as a host's worker threads do, and calls the
+    // object directly: the object guards itself with its lock.
     auto loop = [&](auto step) {
         return std::thread([&, step] {
+            failures += CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK;
             for (int i = 0; !stop; ++i) failures += step(i) != S_OK;
+            CoUninitialize();
         });
     };
     std::thread threads[] = {

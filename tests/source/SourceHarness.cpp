@@ -11,18 +11,31 @@ namespace {
 struct SourceClasses : ::testing::Environment {
     void SetUp() override {
         ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
-        classes.emplace().Add<CFlashFile5>(CLSID_FlashFile5);
-        classes->Add<CFlashVideoStream5>(CLSID_FlashVideoStream5);
-        classes->Add<CFlashAudioStream5>(CLSID_FlashAudioStream5);
+        source.emplace().Add<CFlashFile5>(CLSID_FlashFile5);
+        AddStreams();
     }
     void TearDown() override {
-        classes.reset();
+        streams.reset();
+        source.reset();
         MediaKitRevokeClasses();
     }
-    std::optional<ComponentClassRegistration> classes;
+    void AddStreams() {
+        streams.emplace().Add<CFlashVideoStream5>(CLSID_FlashVideoStream5);
+        streams->Add<CFlashAudioStream5>(CLSID_FlashAudioStream5);
+    }
+    std::optional<ComponentClassRegistration> source, streams;
 };
-[[maybe_unused]] auto* const kRegistration = ::testing::AddGlobalTestEnvironment(new SourceClasses);
+auto* const kRegistration =
+    static_cast<SourceClasses*>(::testing::AddGlobalTestEnvironment(new SourceClasses));
 }  // namespace
+
+WithoutRealStreamClasses::WithoutRealStreamClasses() {
+    kRegistration->streams.reset();
+}
+
+WithoutRealStreamClasses::~WithoutRealStreamClasses() {
+    kRegistration->AddStreams();
+}
 
 ComPtr<IMediaSource> NewSource() {
     ComPtr<IMediaSource> source;
@@ -34,11 +47,11 @@ HRESULT Open(IMediaSource* source, IMediaParams* params) {
     return source->SendCommandEx(1, params, nullptr);
 }
 
-std::pair<LONG, LONG> Tracks(IMediaSource* source) {
-    std::pair<LONG, LONG> counts{-1, -1};
-    EXPECT_EQ(source->get_videoTracksCount(&counts.first), S_OK);
-    EXPECT_EQ(source->get_audioTracksCount(&counts.second), S_OK);
-    return counts;
+std::pair<int, int> Tracks(IMediaSource* source) {
+    LONG video = -1, audio = -1;
+    EXPECT_EQ(source->get_videoTracksCount(&video), S_OK);
+    EXPECT_EQ(source->get_audioTracksCount(&audio), S_OK);
+    return {video, audio};
 }
 
 LONG Status(IMediaSource* source) {

@@ -1,9 +1,12 @@
 // Registers component classes in the test process (CoRegisterClassObject), so that the
-// component's own CoCreateInstance calls find them as they would through the registry.
+// component's own CoCreateInstance calls find them as they would through the registry; and
+// classes that cannot be made, in place of the framework's (registered with the system on
+// Windows, so that revoking them from the process is not enough to make a creation fail).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "frame/ComponentModule.h"
@@ -22,11 +25,47 @@ class ComponentClassRegistration {
     void Add(REFCLSID clsid) {
         ComPtr<IClassFactory> factory;
         factory.Attach(new ClassFactory<Class>(&ComponentModule()));
-        ASSERT_EQ(CoRegisterClassObject(clsid, factory.Get(), CLSCTX_INPROC_SERVER,
-                                        REGCLS_MULTIPLEUSE, &cookies_.emplace_back()),
-                  S_OK);
+        Register(clsid, factory.Get());
+    }
+    // A class object for `clsid` whose every creation fails with E_OUTOFMEMORY, as when memory
+    // runs out.
+    void AddUnmakeable(REFCLSID clsid) {
+        ComPtr<IClassFactory> factory;
+        factory.Attach(new UnmakeableClass);
+        Register(clsid, factory.Get());
     }
 
   private:
+    class UnmakeableClass final : public IClassFactory {
+      public:
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+            if (ppv == nullptr) return E_POINTER;
+            *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+            if (*ppv == nullptr) return E_NOINTERFACE;
+            AddRef();
+            return S_OK;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+        ULONG STDMETHODCALLTYPE Release() override {
+            const ULONG left = --references_;
+            if (left == 0) delete this;
+            return left;
+        }
+        HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void** ppv) override {
+            if (ppv != nullptr) *ppv = nullptr;
+            return E_OUTOFMEMORY;
+        }
+        HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+      private:
+        std::atomic<ULONG> references_{1};
+    };
+
+    void Register(REFCLSID clsid, IClassFactory* factory) {
+        ASSERT_EQ(CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                        &cookies_.emplace_back()),
+                  S_OK);
+    }
+
     std::vector<DWORD> cookies_;
 };

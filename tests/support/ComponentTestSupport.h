@@ -37,22 +37,40 @@ inline ComPtr<IMediaParams> ParamsOf(IMediaParams* params, const wchar_t* name) 
 // message of `expected` (the messages are written out once, in the support code).
 void ExpectError(HRESULT hr, HRESULT expected, const GUID& guid);
 
-// A temporary folder whose data/ and run/ are the application-data folder (XDG_DATA_HOME) and
-// the lock folder (XDG_RUNTIME_DIR) while the object lives.
+// The process's peak resident memory so far, in KiB.
+long PeakResidentKilobytes();
+
+// The index cache's folder and named mutexes for one test, and a temporary folder for its files.
+// On the stand-in, the temporary folder's data/ and run/ are the application-data folder
+// (XDG_DATA_HOME) and the lock folder (XDG_RUNTIME_DIR) while the object lives. On Windows the
+// cache lives where the component puts it, in the user's roaming application-data folder, under
+// the system's named mutexes; the cache files that appear while the object lives go with it
+// (test programs that use it never run at the same time: ctest's resource lock "appdata").
 class CacheFolders {
   public:
-    CacheFolders() { std::filesystem::create_directories(temp.Path() / "run"); }
+    CacheFolders();
+    ~CacheFolders() { RemoveNewFiles(); }
+    CacheFolders(const CacheFolders&) = delete;
+    CacheFolders& operator=(const CacheFolders&) = delete;
+
+    // The folder that holds the cache files.
+    std::filesystem::path Folder() const;
     // The cache file of `kind` ("v" or "a") for `hash`.
     std::filesystem::path CacheFile(const char* kind, const std::string& hash) const {
-        return temp.Path() / "data" / "Veltrano" / "FileCache" /
-               (std::string("zevflashfile-5-0-1-207-") + kind + "-" + hash + ".cache");
+        return Folder() / (std::string("zevflashfile-5-0-1-207-") + kind + "-" + hash + ".cache");
     }
+    // The files of the cache folder that were not there when the object was made.
+    std::vector<std::filesystem::path> NewFiles() const;
+    void RemoveNewFiles() const;
 
     TempDir temp;
 
   private:
+#ifndef _WIN32
     ScopedEnv data_{"XDG_DATA_HOME", (temp.Path() / "data").string()};
     ScopedEnv run_{"XDG_RUNTIME_DIR", (temp.Path() / "run").string()};
+#endif
+    std::vector<std::filesystem::path> before_;
 };
 
 // One tag of an FLV file: its offset, type, time (with the extension byte) and body.

@@ -1,6 +1,13 @@
 #include "tests/support/FfmpegTools.h"
 
+#ifdef _WIN32
+#include <chrono>
+#include <thread>
+
+#include "platform/System.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -18,11 +25,76 @@ extern "C" {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+// The Windows test programs run under Wine, and the tools (ffmpeg, ffprobe, the shell) are the
+// host's: Wine starts Unix programs, though without the pipes and exit status that popen needs
+// (the program gets no handle of ours and its process cannot be waited for). So /bin/sh runs
+// each command with its output into a file, then writes its exit status into another by a
+// rename, which the caller waits for. Paths go to the host in their Unix form (Wine's
+// wine_get_unix_file_name). Outside Wine no command runs: RunCommand answers -1.
+namespace {
+using UnixFileName = char*(__cdecl*)(const wchar_t*);
+
+UnixFileName WineUnixFileName() {
+    static const auto function = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    return function;
+}
+
+std::string UnixPath(const fs::path& path) {
+    char* name = WineUnixFileName()(path.wstring().c_str());
+    if (name == nullptr) return path.string();
+    std::string unixName(name);
+    HeapFree(GetProcessHeap(), 0, name);  // Wine allocates it on the process heap
+    return unixName;
+}
+
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+}  // namespace
+
+std::string Quote(const fs::path& text) {
+    return ShellQuoted(text.has_root_path() && WineUnixFileName() ? UnixPath(text) : text.string());
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+    if (WineUnixFileName() == nullptr) return -1;
+    const TempDir folder;
+    const std::string out = Quote(folder.Path() / "out"), status = Quote(folder.Path() / "status");
+    folder.Write("run.sh", "{\n" + command + "\n} </dev/null >" + out + "\necho $? >" + status +
+                               ".tmp && mv " + status + ".tmp " + status + "\n");
+    // Wine splits the command line as Windows does: double quotes around the script's path.
+    std::wstring commandLine =
+        L"/bin/sh \"" + Utf8ToWide(UnixPath(folder.Path() / "run.sh")) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+    if (process.hThread != nullptr) CloseHandle(process.hThread);
+    // Every command of the tests ends within a minute or two.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    std::error_code error;
+    while (!fs::exists(folder.Path() / "status", error)) {
+        if (std::chrono::steady_clock::now() > end) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (output) *output += FileBytes(folder.Path() / "out");
+    return std::atoi(FileBytes(folder.Path() / "status").c_str());
+}
+#else
 std::string Quote(const fs::path& text) {
     std::string quoted = "'";
     for (char c : text.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
+#endif
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -40,6 +112,7 @@ std::vector<std::string> Fields(const std::string& line, char separator) {
     return fields;
 }
 
+#ifndef _WIN32
 int RunCommand(const std::string& command, std::string* output) {
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;
@@ -49,6 +122,7 @@ int RunCommand(const std::string& command, std::string* output) {
     }
     return ::pclose(pipe);
 }
+#endif
 
 bool FfmpegAvailable() {
     static const bool available =
@@ -67,8 +141,12 @@ std::optional<fs::path> GeneratedSample(const std::string& name,
     const fs::path recipe = folder / (name + ".recipe");
     if (fs::exists(target) && FileBytes(recipe) == ffmpegArguments) return target;
     static std::atomic<unsigned> counter{0};
-    const std::string unique =
-        ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+#ifdef _WIN32
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const long process = ::getpid();
+#endif
+    const std::string unique = ".tmp" + std::to_string(process) + "-" + std::to_string(counter++);
     const fs::path temporary = folder / (name + unique + target.extension().string());
     if (RunCommand("ffmpeg -nostdin -y -v error " + ffmpegArguments + " " + Quote(temporary) +
                    " >/dev/null 2>&1") != 0) {

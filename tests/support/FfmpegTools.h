@@ -12,8 +12,11 @@
 bool FfmpegAvailable();
 
 // Runs a shell command; returns its exit status and, when `output` is given, its standard output.
+// The Windows test programs run the commands on Wine's host system (the Linux ffmpeg and
+// ffprobe); outside Wine they run none (-1).
 int RunCommand(const std::string& command, std::string* output = nullptr);
-// `text` (a path or any string) quoted for the shell.
+// `text` (a path or any string) quoted for the shell; on Windows an absolute path in the form
+// the host system knows it by.
 std::string Quote(const std::filesystem::path& text);
 // The non-empty lines of `text` (without a trailing '\r'), and the fields of one line.
 std::vector<std::string> Lines(const std::string& text);

@@ -19,7 +19,13 @@ class ScopedEnv {
 
   private:
     static void Set(const char* name, const char* value) {
+#ifdef _WIN32
+        // An empty value removes the variable; the process's environment changes with the C
+        // runtime's.
+        (void)::_putenv_s(name, value ? value : "");
+#else
         (void)(value ? ::setenv(name, value, 1) : ::unsetenv(name));
+#endif
     }
 
     std::string name_;

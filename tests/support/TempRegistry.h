@@ -1,15 +1,26 @@
-// A registry of its own for one test: points ZEV_REGISTRY_MACHINE and ZEV_REGISTRY_USER at two
-// hive files in a temporary folder, and puts the previous environment back afterwards. Also
-// small readers for checking what registration wrote.
+// A registry of its own for one test on the stand-in: points ZEV_REGISTRY_MACHINE and
+// ZEV_REGISTRY_USER at two hive files in a temporary folder, and puts the previous environment
+// back afterwards. On Windows the registry is the system's: a test removes what it writes
+// (ScopedRegistryKey), and the programs that write to it never run at the same time (ctest's
+// resource lock "registry"). Also small readers for checking what registration wrote.
 #pragma once
 
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Registry.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
+#ifdef _WIN32
+class TempRegistry {
+  public:
+    TempRegistry() = default;
+    ~TempRegistry() {}  // nothing to put back; user-provided, so that holding one is no warning
+};
+#else
 class TempRegistry {
   public:
     std::filesystem::path MachineHive() const { return dir_.Path() / "hives" / "machine.reg"; }
@@ -21,6 +32,7 @@ class TempRegistry {
     ScopedEnv machine_{"ZEV_REGISTRY_MACHINE", MachineHive().string()};
     ScopedEnv user_{"ZEV_REGISTRY_USER", UserHive().string()};
 };
+#endif
 
 // `subKey` below `root` opened for reading; null when it does not exist.
 inline UniqueRegistryKey OpenRegistryKey(HKEY root, const wchar_t* subKey) {
@@ -82,3 +94,24 @@ inline std::vector<std::wstring> RegistrySubkeyNames(HKEY root, const wchar_t* s
     }
     return names;
 }
+
+// A key below `root` whose default value is `value` for the life of the object; then the key
+// goes (it must have no subkeys of its own by then).
+class ScopedRegistryKey {
+  public:
+    ScopedRegistryKey(HKEY root, std::wstring subKey, const std::wstring& value)
+        : root_(root),
+          subKey_(std::move(subKey)),
+          status_(SetRegistryString(root_, subKey_.c_str(), nullptr, value)) {}
+    ~ScopedRegistryKey() { RegDeleteKeyW(root_, subKey_.c_str()); }
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+    // What writing the value answered.
+    LSTATUS Status() const { return status_; }
+
+  private:
+    HKEY root_;
+    std::wstring subKey_;
+    LSTATUS status_;
+};

@@ -1,7 +1,6 @@
 // The video stream object through IMediaStream, as a host drives it, against ffmpeg's frames of
 // the same files: playback to the end, Seek, Skip, Reset, long frames. (An unusable frame rate
 // is the manager's to replace, in tests/flv.)
-#include <sys/resource.h>
 
 #include <algorithm>
 
@@ -201,24 +200,19 @@ TEST(VideoStreamLongFrames, AGapIsCutIntoFramesOfOneFrameDuration) {
     // A gap of 30 days (a damaged time stamp): a skip into it takes the frame durations before
     // its target in one piece and allocates nothing in proportion to the gap.
     constexpr std::uint32_t kThirtyDays = 30u * 24 * 3600 * 1000;
-    const auto far =
+    const auto farFile =
         dir.Write("far.flv", RebuildFlv({tags.begin(), tags.begin() + 4},
                                         [](std::size_t i, std::uint32_t) {
                                             return static_cast<std::uint32_t>(
                                                 i < 2 ? 40 * i : kThirtyDays + 40 * (i - 2));
                                         },
                                         {{"framerate", FlvBuilder::Amf0Number(25.0)}}));
-    const auto farStream = OpenVideoStream(far);
+    const auto farStream = OpenVideoStream(farFile);
     ASSERT_TRUE(farStream);
-    const auto peakKb = [] {
-        rusage usage{};
-        getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_maxrss;
-    };
-    const long before = peakKb();
+    const long before = PeakResidentKilobytes();
     ASSERT_EQ(farStream->Skip(0, kThirtyDays - 1000.0), S_OK);
     const auto inGap = ReadNext(farStream.Get());
-    EXPECT_LT(peakKb() - before, 64 * 1024);
+    EXPECT_LT(PeakResidentKilobytes() - before, 64 * 1024);
     ASSERT_TRUE(inGap);
     EXPECT_DOUBLE_EQ(inGap->time, kThirtyDays - 1000.0);
     EXPECT_EQ(inGap->md5, peer[1].md5);
