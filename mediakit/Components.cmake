@@ -2,6 +2,8 @@ target_sources(mediakit PRIVATE
   AudioFormat.cpp
   AudioPacketQueue.cpp
   ClassList.cpp
+  Crc32.cpp
+  FileRangeStream.cpp
   MediaKit.cpp
   MediaParams.cpp
   PacketBlocks.cpp

@@ -232,7 +232,7 @@ TEST_F(BadInputTest, DamagedCacheFilesAreWalkedPastAndRewritten) {
     std::string flipped = good;
     flipped[good.size() / 2] ^= 0x20;
     std::string otherVersion = good;
-    otherVersion[8] = 2;  // the container file's format version
+    otherVersion[8] = 3;  // a container file format version that this build does not know
     for (const auto& [name, bytes] : {std::pair{"truncated", good.substr(0, good.size() - 7)},
                                       {"flipped byte", flipped},
                                       {"other version", otherVersion},
