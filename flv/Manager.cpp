@@ -9,6 +9,7 @@
 #include "flv/Metadata.h"
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
+#include "flv/StoredIndexStream.h"
 #include "flv/TagLayout.h"
 #include "flv/TemplateData.h"
 #include "flv/VideoData.h"
@@ -25,6 +26,10 @@ constexpr std::int32_t kHostAac = 0x15002;
 constexpr std::int32_t kHostNellymoser = 0x15025;
 constexpr std::int32_t kHostSpeex = 0x15027;
 constexpr WORD kWaveFormatMp3 = 0x55;
+
+// The stored index streams of a container, and the kind of record each is written with.
+constexpr const wchar_t* kStoredIndexNames[2] = {L"FileVideoIndexes", L"FileAudioIndexes"};
+constexpr std::uint32_t kStoredIndexKinds[2] = {kStoredVideoKind, kStoredAudioKind};
 
 constexpr std::int32_t kSampleRates[4] = {5500, 11025, 22050, 44100};
 constexpr double kStandInFrameRate = 30.0;
@@ -43,7 +48,7 @@ std::uint64_t VideoEntryTime(std::uint32_t tagTime, std::int32_t compositionTime
 // memory pages are costly, and capacity that is never filled costs none. One step reserves at
 // most eightfold or kLargeStep entries, whichever is more, and never more than the rest of the
 // file could hold, so that a projection from an unusual start stays harmless.
-void Append(std::vector<IndexEntry>& index, const IndexEntry& entry, std::uint64_t fileSize) {
+void Append(IndexArray& index, const IndexEntry& entry, std::uint64_t fileSize) {
     if (index.size() == index.capacity()) {
         constexpr std::size_t kFirstCapacity = 64;
         constexpr double kLargeStep = 1 << 22;
@@ -115,6 +120,8 @@ bool CFLV_Manager::ReadConfiguration(CInputStream& input, std::uint64_t position
 }
 
 void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
+    ForgetLoadedStreams();
+    storedIndexUnusable_ = false;
     videoIndex.clear();
     audioIndex.clear();
     videoConfigChanges.clear();
@@ -138,6 +145,8 @@ void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
 }
 
 void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
+    // The indexes change: what stood for them does no longer.
+    ForgetLoadedStreams();
     Added added;
     if (container != nullptr) {
         added = LoadStoredIndex(container);
@@ -348,6 +357,8 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
 CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
     videoIndex.clear();
     audioIndex.clear();
+    ForgetLoadedStreams();
+    storedIndexUnusable_ = false;
     videoConfigChanges.clear();
     audioConfigChanges.clear();
     bool videoFacts = false;
@@ -367,14 +378,41 @@ CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
         (void)container->GetLong(Bstr(L"AudioDataRate").Get(), -1, &facts.audioDataRate);
         audioFacts = true;
     }
-    for (const wchar_t* name : {L"FileVideoIndexes", L"FileAudioIndexes"}) {
+    std::uint64_t contributed[2] = {0, 0};
+    for (std::size_t i = 0; i < 2; ++i) {
         ComPtr<IStream> stream;
-        if (FAILED(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) || !stream) {
+        if (FAILED(container->GetStream(Bstr(kStoredIndexNames[i]).Get(), 0, 1, stream.Put())) ||
+            !stream) {
             continue;
         }
         StoredIndexExtras extras;
-        // A damaged or short stream keeps what it held before the damage.
-        (void)ReadStoredIndex(stream.Get(), extras, videoIndex, audioIndex);
+        StoredIndexRead read;
+        IndexArray video;
+        IndexArray audio;
+        if (const auto content = StoredIndexContentOf(stream.Get())) {
+            // A stream that holds an index decoded before: its records are taken as they are,
+            // shared, and its bytes are never made.
+            extras.video = content->videoExtra;
+            extras.audio = content->audioExtra;
+            (content->kind == kStoredVideoKind ? video : audio) = content->entries;
+            read = {true, true, content->kind};
+        } else {
+            // A damaged or short stream keeps what it held before the damage.
+            read = ReadStoredIndex(stream.Get(), extras, video, audio);
+        }
+        if (read.failed) {
+            // Found damaged as it was read (a cache file's stream checks its bytes): nothing of
+            // it is used, and the owner walks the file instead.
+            storedIndexUnusable_ = true;
+            continue;
+        }
+        contributed[i] = read.kind == kStoredVideoKind ? video.size() : audio.size();
+        if (read.canonical) {
+            loadedStreams_[i] = {true, read.kind != 0 ? read.kind : kStoredIndexKinds[i],
+                                 extras.video, extras.audio};
+        }
+        videoIndex.Append(video);
+        audioIndex.Append(audio);
         if (videoFacts && !videoExtra && !extras.video.Empty()) {
             videoExtra = std::make_unique<CExtraData>(std::move(extras.video));
         }
@@ -382,13 +420,37 @@ CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
             audioExtra = std::make_unique<CExtraData>(std::move(extras.audio));
         }
     }
+    // A stream stands for an index only when that index holds its records and no others.
+    for (std::size_t i = 0; i < 2; ++i) {
+        LoadedStream& loaded = loadedStreams_[i];
+        const IndexArray& index = loaded.kind == kStoredVideoKind ? videoIndex : audioIndex;
+        if (loaded.usable && index.size() != contributed[i]) loaded = {};
+    }
     for (auto [name, changes] : {std::pair{L"FileVideoConfigChanges", &videoConfigChanges},
                                  std::pair{L"FileAudioConfigChanges", &audioConfigChanges}}) {
         ComPtr<IStream> stream;
         if (SUCCEEDED(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) && stream) {
-            // A damaged stream keeps the changes before the damage.
-            (void)ReadConfigChanges(stream.Get(), *changes);
+            // A damaged stream keeps the changes before the damage; one that failed to read
+            // gives none, and makes the stored index unusable.
+            bool failed = false;
+            (void)ReadConfigChanges(stream.Get(), *changes, &failed);
+            if (failed) storedIndexUnusable_ = true;
         }
     }
     return {!videoIndex.empty(), !audioIndex.empty()};
+}
+
+void CFLV_Manager::ForgetLoadedStreams() noexcept {
+    for (LoadedStream& loaded : loadedStreams_) loaded = {};
+}
+
+std::shared_ptr<const StoredIndexContent> CFLV_Manager::LoadedStoredIndex(bool video) const {
+    const LoadedStream& loaded = loadedStreams_[video ? 0 : 1];
+    if (!loaded.usable) return nullptr;
+    auto content = std::make_shared<StoredIndexContent>();
+    content->videoExtra = loaded.videoExtra;
+    content->audioExtra = loaded.audioExtra;
+    content->entries = loaded.kind == kStoredVideoKind ? videoIndex : audioIndex;
+    content->kind = loaded.kind;
+    return content;
 }

@@ -36,7 +36,7 @@
 
 #include "flv/ConfigChange.h"
 #include "flv/ExtraData.h"
-#include "flv/IndexEntry.h"
+#include "flv/IndexArray.h"
 #include "flv/StreamFacts.h"
 #include "io/InputStream.h"
 #include "io/OutputStream.h"
@@ -44,6 +44,7 @@
 
 class CFLV_AudioData;
 class CFLV_VideoData;
+struct StoredIndexContent;
 
 class CFLV_Manager {
   public:
@@ -51,6 +52,9 @@ class CFLV_Manager {
     virtual ~CFLV_Manager() = default;
     CFLV_Manager(const CFLV_Manager&) = delete;
     CFLV_Manager& operator=(const CFLV_Manager&) = delete;
+    // A manager that starts over is a new one moved in (`manager = CFLV_Manager()`).
+    CFLV_Manager(CFLV_Manager&&) = default;
+    CFLV_Manager& operator=(CFLV_Manager&&) = default;
 
     // Empties both indexes, then fills them: from `container` when one is given (its
     // "VideoCodecType", "VideoWidth", "VideoHeight", "VideoFrameRate", "VideoDateRate",
@@ -81,8 +85,8 @@ class CFLV_Manager {
     static bool ReadConfiguration(CInputStream& input, std::uint64_t position,
                                   CExtraData& configuration);
 
-    std::vector<IndexEntry> videoIndex;
-    std::vector<IndexEntry> audioIndex;
+    IndexArray videoIndex;
+    IndexArray audioIndex;
     StreamFacts facts;
     // Codec extra data of each stream (AVC or VP6 configuration, AAC configuration), taken
     // from the first tag that carries it and never replaced.
@@ -96,6 +100,19 @@ class CFLV_Manager {
     // them has none.
     std::vector<ConfigChange> videoConfigChanges;
     std::vector<ConfigChange> audioConfigChanges;
+    // After a load of a stored index: the stream "FileVideoIndexes" (video true) or
+    // "FileAudioIndexes" as it was read, with the index of its kind as its records, when it was
+    // exactly what that gives (a stream written from it) and the index holds its records and no
+    // others. A stream made from it (flv/StoredIndexStream.h) may then take its place in the
+    // container, and this manager's records are shared with whoever loads that. Null otherwise,
+    // and once a walk has changed the indexes.
+    std::shared_ptr<const StoredIndexContent> LoadedStoredIndex(bool video) const;
+    // The last load of a stored index met a stream that failed to read (a cache file's stream
+    // that checks its bytes as they are read, found damaged): nothing of that stream is in the
+    // indexes, and the owner starts over with a new manager and a walk of the file, as for a
+    // cache file that does not load.
+    bool StoredIndexUnusable() const noexcept { return storedIndexUnusable_; }
+
     // File offset of the tag at which the last walk stopped. After BuildIndex loaded a stored
     // index, the last indexed tag (or the first tag when none), so that a refresh of a file
     // opened from the cache still follows the file as it grows.
@@ -124,6 +141,18 @@ class CFLV_Manager {
     void ResumeAfterStoredIndex();
     void UpdateVideoTotals();
     void DeriveAudioFormat(CInputStream& input);
+
+    // What the last load learnt of each stored index stream ("FileVideoIndexes",
+    // "FileAudioIndexes"), for LoadedStoredIndex.
+    struct LoadedStream {
+        bool usable = false;
+        std::uint32_t kind = 0;
+        CExtraData videoExtra;
+        CExtraData audioExtra;
+    };
+    LoadedStream loadedStreams_[2];
+    void ForgetLoadedStreams() noexcept;
+    bool storedIndexUnusable_ = false;
 
     // The start of the tag that the last walk took in although its PreviousTagSize was not yet
     // in the file (resumeOffset names the same tag); kNoTag otherwise.

@@ -46,8 +46,8 @@ int FuzzWalk(const std::uint8_t* data, std::size_t size) {
     file.Append(data + cut, size - cut);
     FUZZ_CHECK(growing.RefreshSize());
     grown.RefreshIndex(nullptr, growing);
-    const std::vector<IndexEntry> video = grown.videoIndex;
-    const std::vector<IndexEntry> audio = grown.audioIndex;
+    const std::vector<IndexEntry> video = grown.videoIndex.ToVector();
+    const std::vector<IndexEntry> audio = grown.audioIndex.ToVector();
     grown.RefreshIndex(nullptr, growing);
     FUZZ_CHECK(grown.videoIndex == video && grown.audioIndex == audio);
 

@@ -140,7 +140,7 @@ HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
 
         // Decoding starts at the last record at or before the target (the first one when the
         // target lies before it).
-        const std::vector<IndexEntry>& index = manager->audioIndex;
+        const IndexArray& index = manager->audioIndex;
         const auto later = std::find_if(index.begin(), index.end(), [&](const IndexEntry& entry) {
             return static_cast<double>(entry.time) > target;
         });
@@ -388,7 +388,7 @@ HRESULT CFlashAudioStream5::ReadPacket(double duration, ComPtr<IUnknown>& packet
     // Decoded audio goes behind the silence: none is decoded while silence is still owed.
     if (silenceOwed > 0) return S_OK;
 
-    const std::vector<IndexEntry>& index = manager->audioIndex;
+    const IndexArray& index = manager->audioIndex;
     while (nextRecord < index.size()) {
         ComPtr<IUnknown> pcm;
         DecodeNextRecord(pcm);

@@ -181,7 +181,7 @@ HRESULT CFlashVideoStream5::Reset(LONG flags) {
     currentTime_ = -1.0;
     // The decoder lost its reference frames: feeding goes on at the next keyframe record (when
     // the index marks any), never with a frame that refers to what was dropped.
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     std::size_t key = nextRecord_;
     while (key < index.size() && index[key].frameType != CFLV_VideoData::kKeyFrame) ++key;
     if (key < index.size()) nextRecord_ = key;
@@ -334,7 +334,7 @@ void CFlashVideoStream5::Probe() {
 }
 
 bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     if (nextRecord_ >= index.size()) return false;
     FeedRecord(index[nextRecord_]);
     (void)decoder_->Write(kWriteEndOfInput, nullptr);
