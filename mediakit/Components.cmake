@@ -11,4 +11,5 @@ target_sources(mediakit PRIVATE
   ParamsFile.cpp
   StreamBytes.cpp
   VideoFormat.cpp
+  VideoPacket.cpp
 )
