@@ -82,7 +82,7 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     const auto frames = [&flv](std::uint32_t from, std::uint32_t to) {
         for (std::uint32_t i = from; i < to; ++i) {
             flv.AvcFrame(i * 40, i % 10 == 0 ? 1 : 2, 40, 8);
-            flv.Audio(i * 23, 2, 2, 0, 1, 5);
+            flv.Audio(i * 23, 3, 3, 1, 1, 92);  // 23 frames of 16-bit stereo PCM at 44.1 kHz
         }
     };
     frames(0, 30);
@@ -103,6 +103,9 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     loaded.BuildIndex(params.Get(), file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
     EXPECT_EQ(loaded.audioIndex, scanned.audioIndex);
+    // The audio ends with its last tag's sound, whichever way the index came.
+    EXPECT_DOUBLE_EQ(scanned.facts.audioDuration, 29 * 23 + 23 * 1000.0 / 44100);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
 
     const std::size_t loadedSize = flv.Size();
     frames(30, 35);
@@ -112,8 +115,10 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     full.BuildIndex(nullptr, file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, full.videoIndex);
     EXPECT_EQ(loaded.audioIndex, full.audioIndex);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, full.facts.audioDuration);
 
     loaded.RefreshIndex(params.Get(), file.Input());
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
 }
 }  // namespace
