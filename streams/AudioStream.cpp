@@ -310,6 +310,7 @@ HRESULT CFlashAudioStream5::Open(IMediaParams* params) {
     nextRecord = 0;
     currentTime = 0.0;  // the first Read delivers the track from its start
     position = placedEnd = 0;
+    soundEndMs = 0.0;
     status = 1;
     return S_OK;
 }
@@ -536,6 +537,7 @@ HRESULT CFlashAudioStream5::Place(ComPtr<IMediaPacket> pcm, std::uint64_t tagTim
 void CFlashAudioStream5::OweSilenceToTheEnd() {
     if (!AllRecordsDecoded()) return;
     const std::int64_t end = TrackEndFrames();
+    soundEndMs = std::max(soundEndMs, static_cast<double>(end) * 1000.0 / OutputRate());
     if (end <= placedEnd) return;
     silenceOwed += static_cast<std::uint64_t>(end - placedEnd);
     placedEnd = end;
@@ -649,9 +651,7 @@ std::int64_t CFlashAudioStream5::TrackEndFrames() const {
 }
 
 double CFlashAudioStream5::TrackDurationMs() const {
-    const double estimate = manager->facts.audioDuration;
-    if (!HasAudio() || !OutputUsable() || !AllRecordsDecoded()) return estimate;
-    return std::max(estimate, static_cast<double>(placedEnd) * 1000.0 / OutputRate());
+    return std::max(manager->facts.audioDuration, soundEndMs);
 }
 
 LONG CFlashAudioStream5::OutputRate() const noexcept {

@@ -142,7 +142,7 @@ class CFlashAudioStream5 final : public ComObject<CFlashAudioStream5>,
     // more than the timeline leaves alone. Before that, the end of the sound placed so far.
     std::int64_t TrackEndFrames() const;
     // The track's duration in ms (what get_Duration answers): the end of the latest tag's
-    // sound, or the end of the sound decoded when every record is and it ends later.
+    // sound, or the end of the track found once every record was decoded when that is later.
     double TrackDurationMs() const;
     bool AllRecordsDecoded() const { return nextRecord >= manager->audioIndex.size(); }
     // The output rate and block align, or 0 when the output format cannot describe PCM (a rate
@@ -178,4 +178,7 @@ class CFlashAudioStream5 final : public ComObject<CFlashAudioStream5>,
     ComPtr<IMediaPacket> waiting;
     // Sample frames of decoded sound still to be dropped (a tag laid over earlier sound).
     std::uint64_t dropOwed = 0;
+    // The end of the track (ms) as found the last time every record was decoded: the sound
+    // can run a little past the end of the latest tag's sound.
+    double soundEndMs = 0.0;
 };
