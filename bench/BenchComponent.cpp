@@ -7,6 +7,8 @@
 //                             until a packet starts at MS milliseconds or later)
 //   decode-audio FILE [MS]    open with "OnlyAudioOpen", then ReadAudio(100 ms) likewise
 //   seek FILE COUNT DURATION  COUNT SeekVideo + ReadVideo pairs at bench::SeekTargets
+//   first FILE HASH           time to first picture: an open with "FileHash" HASH, the first
+//                             ReadVideo and the first ReadAudio of 100 ms
 // Each prints "name=value" lines: the timed part's seconds and the peak resident memory. The
 // decode modes time the reading alone ("seconds") and the open before it ("open_seconds").
 #include <cstdio>
@@ -179,10 +181,26 @@ int Seek(const char* file, int count, double durationMs) {
     return 0;
 }
 
+int First(const char* file, const char* hash) {
+    const double start = bench::Now();
+    const double cpuStart = bench::CpuSeconds();
+    ComPtr<IMediaSource> source = OpenSource(file, hash, nullptr);
+    if (!source) return 1;
+    ComPtr<IUnknown> picture;
+    ComPtr<IUnknown> sound;
+    if (FAILED(source->ReadVideo(0, 0, picture.Put())) || !picture ||
+        FAILED(source->ReadAudio(0, 0, 100.0, sound.Put())) || !sound) {
+        return 1;
+    }
+    bench::Report("seconds", bench::Now() - start);
+    bench::Report("cpu_seconds", bench::CpuSeconds() - cpuStart);
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: bench_component open FILE [HASH] | walk FILE | decode-video FILE [MS] |\n"
-                 "       decode-audio FILE [MS] | seek FILE COUNT DURATION_MS\n");
+                 "       decode-audio FILE [MS] | seek FILE COUNT DURATION_MS | first FILE HASH\n");
     return 2;
 }
 
@@ -196,6 +214,7 @@ int Run(int argc, char** argv) {
         return 1;
     }
     if (mode == "open" && argc <= 4) return Open(file, argc == 4 ? argv[3] : nullptr);
+    if (mode == "first" && argc == 4) return First(file, argv[3]);
     const double limitMs = argc == 4 ? std::atof(argv[3]) : std::numeric_limits<double>::infinity();
     if (mode == "decode-video" && argc <= 4) return DecodeVideo(file, limitMs);
     if (mode == "decode-audio" && argc <= 4) return DecodeAudio(file, limitMs);

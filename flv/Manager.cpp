@@ -13,6 +13,7 @@
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
 #include "flv/TagLayout.h"
+#include "flv/TemplateData.h"
 #include "flv/VideoData.h"
 #include "platform/Bstr.h"
 
@@ -72,6 +73,25 @@ void Append(std::vector<IndexEntry>& index, const IndexEntry& entry, std::uint64
     index.push_back(entry);
 }
 
+// FNV-1a over the configuration bytes.
+std::uint64_t ConfigurationHash(const CExtraData& configuration) {
+    constexpr std::uint64_t kOffsetBasis = 14695981039346656037ull;
+    constexpr std::uint64_t kPrime = 1099511628211ull;
+    std::uint64_t hash = kOffsetBasis;
+    const BYTE* bytes = configuration.Data();
+    for (std::uint64_t i = 0; i < configuration.Length(); ++i) hash = (hash ^ bytes[i]) * kPrime;
+    return hash;
+}
+
+// Notes the sequence header at `position` when its configuration differs from the one in effect
+// (the last change, or the stream's first configuration when there is none yet).
+void NoteConfiguration(std::vector<ConfigChange>& changes, const CExtraData& first,
+                       const CExtraData& configuration, std::uint64_t position) {
+    const std::uint64_t hash = ConfigurationHash(configuration);
+    const std::uint64_t inEffect = changes.empty() ? ConfigurationHash(first) : changes.back().hash;
+    if (hash != inEffect) changes.push_back({position, hash});
+}
+
 bool IsVp6OrAvc(std::uint32_t codec) {
     return codec == CFLV_VideoData::kVp6 || codec == CFLV_VideoData::kVp6Alpha ||
            codec == CFLV_VideoData::kAvc;
@@ -85,9 +105,27 @@ double CFLV_Manager::UsableFrameRate(double frameRate) {
     return frameRate;
 }
 
+bool CFLV_Manager::ReadConfiguration(CInputStream& input, std::uint64_t position,
+                                     CExtraData& configuration) {
+    if (!input.SeekTo(position)) return false;
+    CFLV_TemplateData tag;
+    if (!tag.Read(input)) return false;
+    const CExtraData* bytes = nullptr;
+    if (const CFLV_VideoData* video = tag.VideoBody(); video && video->IsSequenceHeader()) {
+        bytes = &video->ExtraData();
+    } else if (const CFLV_AudioData* audio = tag.AudioBody(); audio && audio->IsSequenceHeader()) {
+        bytes = &audio->ExtraData();
+    }
+    if (bytes == nullptr || bytes->Empty()) return false;
+    configuration = *bytes;
+    return true;
+}
+
 void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
     videoIndex.clear();
     audioIndex.clear();
+    videoConfigChanges.clear();
+    audioConfigChanges.clear();
     takenTagOffset = kNoTag;
     if (container != nullptr) {
         (void)LoadStoredIndex(container);
@@ -198,6 +236,8 @@ bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
     }
     if (IsVp6OrAvc(codec) && !videoExtra && !body.ExtraData().Empty()) {
         videoExtra = std::make_unique<CExtraData>(body.ExtraData());
+    } else if (body.IsSequenceHeader() && videoExtra && !body.ExtraData().Empty()) {
+        NoteConfiguration(videoConfigChanges, *videoExtra, body.ExtraData(), tagStart);
     }
     // A sequence header (the first or a repeated one) is configuration, and a body without
     // payload (the AVC end-of-sequence tag) holds no frame: neither is an entry.
@@ -212,6 +252,8 @@ bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
     if (body.IsSequenceHeader()) {
         if (!audioExtra && !body.ExtraData().Empty()) {
             audioExtra = std::make_unique<CExtraData>(body.ExtraData());
+        } else if (audioExtra && !body.ExtraData().Empty()) {
+            NoteConfiguration(audioConfigChanges, *audioExtra, body.ExtraData(), tagStart);
         }
         return false;
     }
@@ -355,6 +397,8 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
 CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
     videoIndex.clear();
     audioIndex.clear();
+    videoConfigChanges.clear();
+    audioConfigChanges.clear();
     bool videoFacts = false;
     bool audioFacts = false;
     LONG codec = 0;
@@ -385,6 +429,14 @@ CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
         }
         if (audioFacts && !audioExtra && !extras.audio.Empty()) {
             audioExtra = std::make_unique<CExtraData>(std::move(extras.audio));
+        }
+    }
+    for (auto [name, changes] : {std::pair{L"FileVideoConfigChanges", &videoConfigChanges},
+                                 std::pair{L"FileAudioConfigChanges", &audioConfigChanges}}) {
+        ComPtr<IStream> stream;
+        if (SUCCEEDED(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) && stream) {
+            // A damaged stream keeps the changes before the damage.
+            (void)ReadConfigChanges(stream.Get(), *changes);
         }
     }
     return {!videoIndex.empty(), !audioIndex.empty()};

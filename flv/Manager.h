@@ -15,8 +15,10 @@
 //    parsed (an empty audio or video body, a body shorter than its fixed fields, a damaged
 //    script body) is stepped over: nothing is indexed or taken from it;
 //  - a sequence header (AVC or AAC) gives the stream's codec extra data when it is the first;
-//    neither it nor a repeated one, nor a body without payload (the AVC end-of-sequence tag,
-//    an empty raw AAC or MP3 body), is an index entry: none of them holds a frame;
+//    a later one whose bytes differ from the configuration in effect is noted as a change of
+//    configuration (videoConfigChanges, audioConfigChanges); neither it nor a repeated one, nor
+//    a body without payload (the AVC end-of-sequence tag, an empty raw AAC or MP3 body), is an
+//    index entry: none of them holds a frame;
 //  - a tag whose body parsed but whose PreviousTagSize is not yet in the file is taken in
 //    (indexed) and the walk ends with resumeOffset at its start; the next walk passes that tag
 //    without taking it in a second time.
@@ -33,6 +35,7 @@
 #include <optional>
 #include <vector>
 
+#include "flv/ConfigChange.h"
 #include "flv/ExtraData.h"
 #include "flv/IndexEntry.h"
 #include "flv/StreamFacts.h"
@@ -75,6 +78,10 @@ class CFLV_Manager {
     // The frame rate that durations are computed with: `frameRate` when it is positive, finite
     // and gives a finite frame duration, else 30.
     static double UsableFrameRate(double frameRate);
+    // The configuration bytes of the sequence header tag at `position` (video or audio), read
+    // in full from `input`; false when no such tag is there.
+    static bool ReadConfiguration(CInputStream& input, std::uint64_t position,
+                                  CExtraData& configuration);
 
     std::vector<IndexEntry> videoIndex;
     std::vector<IndexEntry> audioIndex;
@@ -83,6 +90,14 @@ class CFLV_Manager {
     // from the first tag that carries it and never replaced.
     std::unique_ptr<CExtraData> videoExtra;
     std::unique_ptr<CExtraData> audioExtra;
+    // Later sequence headers whose configuration differs from the one in effect before them
+    // (AVC for video, AAC for audio), in file order. A stream object hands its decoder the
+    // configuration of LatestConfigChangeBefore(changes, position of the record it feeds), read
+    // with ReadConfiguration, or the extra data above when that is -1. Stored beside the index
+    // streams as "FileVideoConfigChanges" and "FileAudioConfigChanges"; a stored index without
+    // them has none.
+    std::vector<ConfigChange> videoConfigChanges;
+    std::vector<ConfigChange> audioConfigChanges;
     // File offset of the tag at which the last walk stopped. After BuildIndex loaded a stored
     // index, the last indexed tag (or the first tag when none), so that a refresh of a file
     // opened from the cache still follows the file as it grows.

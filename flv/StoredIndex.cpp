@@ -175,3 +175,41 @@ bool ReadStoredIndex(IStream* stream, StoredIndexExtras& extras,
     }
     return wanted * kStoredRecordSize <= left;
 }
+
+HRESULT WriteConfigChanges(IStream* stream, const std::vector<ConfigChange>& changes) noexcept {
+    if (stream == nullptr) return E_POINTER;
+    HRESULT hr = WriteInt32(stream, changes.size());
+    for (const ConfigChange& change : changes) {
+        if (FAILED(hr)) break;
+        BYTE record[kConfigChangeRecordSize];
+        PutLittle(record, change.position, 8);
+        PutLittle(record + 8, change.hash, 8);
+        hr = WriteAll(stream, record, sizeof record);
+    }
+    return hr;
+}
+
+bool ReadConfigChanges(IStream* stream, std::vector<ConfigChange>& changes) {
+    changes.clear();
+    std::uint64_t size = 0;
+    std::int32_t declared = 0;
+    if (stream == nullptr || !StreamSize(stream, size) ||
+        FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr)) || size < 4 ||
+        !ReadInt32(stream, declared)) {
+        return false;
+    }
+    if (declared <= 0) return declared == 0;
+    // Never more records than the stream can hold, whatever N says.
+    const auto wanted = static_cast<std::uint64_t>(declared);
+    const std::uint64_t present = std::min(wanted, (size - 4) / kConfigChangeRecordSize);
+    changes.reserve(present);
+    for (std::uint64_t i = 0; i < present; ++i) {
+        BYTE record[kConfigChangeRecordSize];
+        if (ReadSome(stream, record, sizeof record) != sizeof record) return false;
+        const ConfigChange change{GetLittle(record, 8), GetLittle(record + 8, 8)};
+        // Changes are in file order; one that is not is damage, and is left out.
+        if (!changes.empty() && change.position <= changes.back().position) continue;
+        changes.push_back(change);
+    }
+    return present == wanted;
+}

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "flv/ConfigChange.h"
 #include "flv/ExtraData.h"
 #include "flv/IndexEntry.h"
 #include "platform/MemoryStream.h"
@@ -54,3 +55,18 @@ struct StoredIndexExtras {
 // was read before a shortfall stands either way. May throw std::bad_alloc.
 bool ReadStoredIndex(IStream* stream, StoredIndexExtras& extras,
                      std::vector<IndexEntry>& videoIndex, std::vector<IndexEntry>& audioIndex);
+
+// The configuration change stream: the later codec configurations of one stream, kept beside its
+// stored index (under a name of its own, so that stored indexes without it still load).
+//
+//   offset 0   4        N: number of records (32-bit signed, little-endian)
+//   then       16 x N   records: position (8), hash (8), both unsigned little-endian
+//
+// WriteConfigChanges writes it at the stream's current position; S_OK or the stream's failure
+// (E_INVALIDARG for more records than the count field holds). ReadConfigChanges reads it from
+// the stream's start into `changes` (replacing what it held), stopping at the end of the stream
+// whatever N says and dropping a record that is not in position order; false when the stream held
+// less than N announced. May throw std::bad_alloc.
+constexpr std::uint64_t kConfigChangeRecordSize = 16;
+HRESULT WriteConfigChanges(IStream* stream, const std::vector<ConfigChange>& changes) noexcept;
+bool ReadConfigChanges(IStream* stream, std::vector<ConfigChange>& changes);

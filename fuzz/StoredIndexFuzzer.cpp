@@ -15,6 +15,8 @@
 //       V      the stream (cut at the end of the input)
 //       4      A: bytes of "FileAudioIndexes" (0xFFFFFFFF: none), then the stream
 //       rest   the FLV file that the stored positions point into
+// The bytes of each index stream also stand as its configuration change stream
+// ("FileVideoConfigChanges", "FileAudioConfigChanges"), whose positions point into the file.
 #include <algorithm>
 #include <bit>
 
@@ -80,11 +82,16 @@ int FuzzStoredIndex(const std::uint8_t* data, std::size_t size) {
         FUZZ_CHECK(container->SetDouble(Bstr(L"VideoFrameRate").Get(), -1,
                                         std::bit_cast<double>(frameRateBits)) == S_OK);
     }
-    for (const wchar_t* name : {L"FileVideoIndexes", L"FileAudioIndexes"}) {
+    for (const auto& [name, changes] :
+         {std::pair{L"FileVideoIndexes", L"FileVideoConfigChanges"},
+          std::pair{L"FileAudioIndexes", L"FileAudioConfigChanges"}}) {
         const auto length = static_cast<std::uint32_t>(fields.Number(4));
         if (length != kNoStream) {
-            FUZZ_CHECK(container->SetStream(Bstr(name).Get(), 0, 1,
-                                            MemoryStreamOf(fields.Bytes(length)).Get()) == S_OK);
+            const std::string_view bytes = fields.Bytes(length);
+            FUZZ_CHECK(container->SetStream(Bstr(name).Get(), 0, 1, MemoryStreamOf(bytes).Get()) ==
+                       S_OK);
+            FUZZ_CHECK(container->SetStream(Bstr(changes).Get(), 0, 1,
+                                            MemoryStreamOf(bytes).Get()) == S_OK);
         }
     }
     file.Assign(data + fields.at, size - fields.at);
@@ -95,6 +102,7 @@ int FuzzStoredIndex(const std::uint8_t* data, std::size_t size) {
     manager.BuildIndex(container.Get(), input);
     // Nothing is allocated for records that the streams do not hold.
     FUZZ_CHECK(manager.videoIndex.size() + manager.audioIndex.size() <= size / 36);
+    FUZZ_CHECK(manager.videoConfigChanges.size() + manager.audioConfigChanges.size() <= size / 16);
     FUZZ_CHECK(manager.facts.hasVideo == !manager.videoIndex.empty());
     manager.RefreshIndex(container.Get(), input);
     manager.RefreshIndex(nullptr, input);

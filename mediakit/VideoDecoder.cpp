@@ -1,6 +1,8 @@
 #include "mediakit/VideoDecoder.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -103,6 +105,17 @@ void MatchColorDetails(SwsContext* scaler, const AVFrame* frame) {
                              contrast, saturation);
 }
 
+// A packet's time as libavcodec's pts, in whole milliseconds; none when it has no usable time.
+std::int64_t PacketPts(IMediaPacket* packet) {
+    // Beyond this a double no longer holds every whole millisecond.
+    constexpr double kLargestTime = 9007199254740992.0;  // 2^53
+    double time = 0.0;
+    if (FAILED(packet->GetTime(&time)) || !(time >= 0.0) || time > kLargestTime) {
+        return AV_NOPTS_VALUE;
+    }
+    return std::llround(time);
+}
+
 }  // namespace
 
 HRESULT VideoDecoder::FinalConstruct() {
@@ -184,6 +197,12 @@ HRESULT VideoDecoder::SetExtraData(const BYTE* data, LONG size) {
     return GuardedCall([&]() -> HRESULT {
         extraData_.assign(data, data + size);
         nalLengthSize_ = AvcNalLengthSize(extraData_);
+        if (codec_ && codecId_ == AV_CODEC_ID_H264) {
+            // libavcodec's H.264 decoder takes new parameter sets in the stream: the frames it
+            // holds for reordering are kept.
+            newExtraData_ = extraData_;
+            return S_OK;
+        }
         // A decoder already open read the old bytes at its opening: it starts again.
         if (codec_ && codecId_ != AV_CODEC_ID_FLASHSV) {
             DropHeldFrames();
@@ -230,6 +249,7 @@ HRESULT VideoDecoder::Configure(IUnknown* parameter) {
     Stop();
     configured_ = false;
     extraData_.clear();
+    newExtraData_.clear();
     nalLengthSize_ = AvcNalLengthSize(extraData_);
     screenVersion_ = ScreenVideoVersion::kUnknown;
     screenVersionSettled_ = false;
@@ -286,6 +306,7 @@ HRESULT VideoDecoder::OpenCodec(AVCodecID id) {
     codec_.reset();
     openCodecId_ = AV_CODEC_ID_NONE;
     draining_ = false;
+    newExtraData_.clear();  // the decoder opens with the latest record
     const AVCodec* decoder = avcodec_find_decoder(id);
     if (decoder == nullptr) return kDecoderUnsupportedCodec;
     CodecContextPtr context(avcodec_alloc_context3(decoder));
@@ -353,9 +374,30 @@ HRESULT VideoDecoder::WriteFrame(IUnknown* packet) {
     }
     if (!CopyToAvPacket(bytes, packet_.get())) return E_OUTOFMEMORY;
     if (keyFrame) packet_->flags |= AV_PKT_FLAG_KEY;
+    packet_->pts = PacketPts(media.Get());
+    if (!AttachNewExtraData()) return E_OUTOFMEMORY;
     if (codecId_ == AV_CODEC_ID_FLASHSV) return WriteScreenVideo(keyFrame);
     int collected = 0;
     return Decode(packet_.get(), &collected);
+}
+
+bool VideoDecoder::AttachNewExtraData() {
+    if (newExtraData_.empty()) return true;
+    if (newExtraData_.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        newExtraData_.clear();
+        return true;
+    }
+    // The packet owns the side data block once it is added; the record is sent once.
+    auto* block = static_cast<std::uint8_t*>(av_malloc(newExtraData_.size()));
+    if (block == nullptr) return false;
+    std::memcpy(block, newExtraData_.data(), newExtraData_.size());
+    if (av_packet_add_side_data(packet_.get(), AV_PKT_DATA_NEW_EXTRADATA, block,
+                                newExtraData_.size()) < 0) {
+        av_free(block);
+        return false;
+    }
+    newExtraData_.clear();
+    return true;
 }
 
 HRESULT VideoDecoder::WriteScreenVideo(bool keyFrame) {
@@ -507,6 +549,13 @@ HRESULT VideoDecoder::Deliver(const AVFrame* frame) {
     hr = output->SetFormat(format.Get());
     if (FAILED(hr)) return hr;
     output->SetKeyFrame(frame->key_frame ? VARIANT_TRUE : VARIANT_FALSE);
+    // The time of the packet the frame was decoded from (reordered with the frame).
+    const std::int64_t pts =
+        frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+    if (pts != AV_NOPTS_VALUE) {
+        output->SetTime(static_cast<double>(pts));
+        output->SetTimestamp(static_cast<double>(pts));
+    }
     ready_.push_back(std::move(output));
     return S_OK;
 }

@@ -6,6 +6,14 @@
 // too when that was skipped); Write(0, packet) feeds one frame; Write(1, null) ends the input,
 // after which Read hands out every frame still held; Reset drops everything held and resumes at the
 // next keyframe fed; Command(6) closes the decoder.
+//
+// Times: each decoded frame carries the time (GetTime, whole milliseconds) of the packet it was
+// decoded from, through libavcodec's packet and frame pts; a packet that yields no frame takes
+// its time with it. A frame whose packet had no usable time keeps the default time 0.
+//
+// A new AVC configuration record given to an open H.264 decoder goes to libavcodec with the next
+// frame, as new extradata side data (the FLV demuxer's way for a later sequence header): the
+// frames held for reordering stay, and the frames after it decode with the new parameter sets.
 #pragma once
 
 #include <deque>
@@ -52,6 +60,8 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public DecoderSlots<I
     void DropHeldFrames();
     HRESULT OpenCodec(AVCodecID id);
     HRESULT WriteFrame(IUnknown* packet);
+    // Hands a pending configuration record to libavcodec with the prepared packet.
+    bool AttachNewExtraData();
     HRESULT EndInput();
     bool IsKeyFrame(std::span<const std::uint8_t> frame, bool marked) const;
     // Screen video: picks the version on the first keyframes, and starts a fresh decoder for a
@@ -75,6 +85,8 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public DecoderSlots<I
     LONG frameHeight_ = 0;
     LONG colorSpace_ = kColorSpaceYuv420;
     std::vector<std::uint8_t> extraData_;
+    // A configuration record given while the H.264 decoder was open: it goes with the next frame.
+    std::vector<std::uint8_t> newExtraData_;
     int nalLengthSize_ = 4;  // of the AVC configuration record
     // Decoding.
     bool started_ = false;

@@ -60,6 +60,17 @@ bool SetIndexStream(IMediaParams* container, const wchar_t* name, const CFLV_Man
     (void)container->SetStream(Bstr(name).Get(), 0, 1, stream.Get());
     return true;
 }
+// The later codec configurations of one stream as a memory stream under `name`; nothing when
+// the stream has none (its cache file then reads as before they were kept).
+void SetConfigChangesStream(IMediaParams* container, const wchar_t* name,
+                            const std::vector<ConfigChange>& changes) {
+    if (changes.empty()) return;
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) throw std::bad_alloc();
+    const HRESULT written = WriteConfigChanges(stream.Get(), changes);
+    if (written == E_OUTOFMEMORY) throw std::bad_alloc();
+    if (SUCCEEDED(written)) (void)container->SetStream(Bstr(name).Get(), 0, 1, stream.Get());
+}
 }  // namespace
 
 class CacheHandle::Guard {
@@ -137,7 +148,9 @@ bool SaveVideoInfo(const CFLV_Manager* manager, IMediaParams* container) {
     SetLong(container, L"VideoHeight", facts.height);
     (void)container->SetDouble(Bstr(L"VideoFrameRate").Get(), -1, facts.frameRate);
     SetLong(container, L"VideoDateRate", facts.videoDataRate);
-    return SetIndexStream(container, L"FileVideoIndexes", *manager, true);
+    if (!SetIndexStream(container, L"FileVideoIndexes", *manager, true)) return false;
+    SetConfigChangesStream(container, L"FileVideoConfigChanges", manager->videoConfigChanges);
+    return true;
 }
 
 bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container) {
@@ -147,5 +160,7 @@ bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container) {
     SetBool(container, L"AudioExist", facts.hasAudio);
     SetLong(container, L"AudioCodecType", facts.soundFormat);
     SetLong(container, L"AudioDataRate", facts.audioDataRate);
-    return SetIndexStream(container, L"FileAudioIndexes", *manager, false);
+    if (!SetIndexStream(container, L"FileAudioIndexes", *manager, false)) return false;
+    SetConfigChangesStream(container, L"FileAudioConfigChanges", manager->audioConfigChanges);
+    return true;
 }

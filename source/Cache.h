@@ -72,7 +72,9 @@ bool SaveCache(CacheHandle& handle, IMediaParams* container);
 //   video: "VideoExist", "AudioExist" (SetBool -1), "VideoCodecType", "VideoWidth",
 //          "VideoHeight" (SetLong -1), "VideoFrameRate" (SetDouble -1), "VideoDateRate"
 //          (SetLong -1), "FileVideoIndexes" (SetStream 0, 1);
-//   audio: "VideoExist", "AudioExist", "AudioCodecType", "AudioDataRate", "FileAudioIndexes".
+//   audio: "VideoExist", "AudioExist", "AudioCodecType", "AudioDataRate", "FileAudioIndexes";
+// then, when the stream changes its codec configuration later on, "FileVideoConfigChanges" or
+// "FileAudioConfigChanges" (SetStream 0, 1; flv/StoredIndex.h).
 // False for a null manager or container, or when the index stream cannot be made (the scalar
 // values then stay set). May throw std::bad_alloc.
 bool SaveVideoInfo(const CFLV_Manager* manager, IMediaParams* container);

@@ -29,13 +29,28 @@ ComPtr<IMediaPacket> DuplicatePacket(IMediaPacket* packet) {
 }
 
 void VideoFrames::AddPendingTime(std::int64_t time) {
-    pending_.insert(std::upper_bound(pending_.begin(), pending_.end(), time), time);
+    const auto after = std::upper_bound(
+        pending_.begin(), pending_.end(), time,
+        [](std::int64_t value, const PendingTime& pending) { return value < pending.time; });
+    pending_.insert(after, {time, nextOrder_++});
 }
 
-bool VideoFrames::TakePendingTime(std::int64_t& time) {
+bool VideoFrames::TakeTimeFor(double decodedTime, std::int64_t& time) {
     if (pending_.empty()) return false;
-    time = pending_.front();
-    pending_.erase(pending_.begin());
+    const auto own = std::find_if(pending_.begin(), pending_.end(), [&](const PendingTime& p) {
+        return static_cast<double>(p.time) == decodedTime;
+    });
+    if (own == pending_.end()) {
+        time = pending_.front().time;
+        pending_.erase(pending_.begin());
+        return true;
+    }
+    time = own->time;
+    const std::uint64_t order = own->order;
+    // The list is ascending: the earlier times are those before the frame's own.
+    const auto end = std::remove_if(pending_.begin(), own + 1,
+                                    [&](const PendingTime& p) { return p.order <= order; });
+    pending_.erase(end, own + 1);
     return true;
 }
 

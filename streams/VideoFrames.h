@@ -1,8 +1,10 @@
 // The frame lists of the video stream object and the packet operations they need.
 //
 //  - pending times: the presentation times (ms) of compressed frames handed to the decoder and
-//    not yet matched with a decoded frame, kept ascending. The decoder hands frames out in
-//    presentation order, so the smallest pending time belongs to the next frame that comes out.
+//    not yet matched with a decoded frame, kept ascending, each with the order it was fed in.
+//    A decoder that carries each packet's time to its frame names the frame's own time; for
+//    one that does not, the decoder hands frames out in presentation order, so the smallest
+//    pending time belongs to the next frame that comes out (as long as every packet gives one).
 //  - ready list: decoded frames waiting to be returned, in presentation order.
 //  - recent list: copies of the most recently returned frames (at most kRecentCapacity), oldest
 //    first, which let a short step back be served without touching the file or the decoder.
@@ -35,8 +37,12 @@ class VideoFrames {
 
     // Inserts `time` before the first larger value (equal values keep their arrival order).
     void AddPendingTime(std::int64_t time);
-    // Takes the smallest pending time off the list; false when the list is empty.
-    bool TakePendingTime(std::int64_t& time);
+    // The time of the next decoded frame, taken off the list; false when the list is empty.
+    // `decodedTime` is the time the decoder gave the frame: when it is a pending time, it is the
+    // frame's own, and the earlier pending times fed before it go too (their packets gave no
+    // frame, and will give none: frames come out in presentation order). Otherwise the
+    // smallest pending time is taken.
+    bool TakeTimeFor(double decodedTime, std::int64_t& time);
 
     std::deque<ComPtr<IMediaPacket>>& Ready() noexcept { return ready_; }
     std::deque<ComPtr<IMediaPacket>>& Recent() noexcept { return recent_; }
@@ -60,7 +66,12 @@ class VideoFrames {
     bool HasPending() const noexcept { return !pending_.empty(); }
 
   private:
-    std::vector<std::int64_t> pending_;
+    struct PendingTime {
+        std::int64_t time;
+        std::uint64_t order;  // feeding order
+    };
+    std::vector<PendingTime> pending_;
+    std::uint64_t nextOrder_ = 0;
     std::deque<ComPtr<IMediaPacket>> ready_;
     std::deque<ComPtr<IMediaPacket>> recent_;
 };

@@ -179,6 +179,12 @@ HRESULT CFlashVideoStream5::Reset(LONG flags) {
     frames_.ClearAll();
     (void)decoder_->Reset(flags);
     currentTime_ = -1.0;
+    // The decoder lost its reference frames: feeding goes on at the next keyframe record (when
+    // the index marks any), never with a frame that refers to what was dropped.
+    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    std::size_t key = nextRecord_;
+    while (key < index.size() && index[key].frameType != CFLV_VideoData::kKeyFrame) ++key;
+    if (key < index.size()) nextRecord_ = key;
     return S_OK;
 }
 
@@ -249,6 +255,11 @@ void CFlashVideoStream5::ConfigureFormat() {
         // names another codec.
         (void)format_->SetCodec(kVideoCodecSorenson);
         codecId = CodecOfFirstVideoTag();
+    } else if (const std::uint32_t tagged = CodecOfFirstVideoTag();
+               tagged != codecId && HostCodecFor(tagged) != 0) {
+        // The metadata names a codec the tags contradict (VP6 for VP6 with alpha, say): the
+        // tags hold the pictures, and a decoder for another codec would decode none of them.
+        codecId = tagged;
     }
     if (const LONG hostCodec = HostCodecFor(codecId); hostCodec != 0) {
         (void)format_->SetCodec(hostCodec);
@@ -283,21 +294,24 @@ void CFlashVideoStream5::ConfigureDecoder(std::uint32_t codecId) {
     (void)decoder_->SetParam(Bstr(L"DecodeColorSpace").Get(), colorSpace.Get());
     // The codec the format was set to decides, so that a description naming no codec still
     // hands an H.264 or VP6 track its configuration bytes.
-    if (NeedsExtraData(codecId)) {
-        const CExtraData* extra = manager_->videoExtra.get();
-        if (extra != nullptr && !extra->Empty() &&
-            extra->Length() <= static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())) {
-            (void)decoder_->SetExtraData(extra->Data(), static_cast<LONG>(extra->Length()));
-        } else {
-            (void)decoder_->SetExtraData(nullptr, 0);
-        }
-    }
+    if (NeedsExtraData(codecId)) SetDecoderExtraData(manager_->videoExtra.get());
+    appliedConfiguration_ = -1;
     (void)decoder_->Command(kProcessorStart, nullptr, nullptr);
+}
+
+void CFlashVideoStream5::SetDecoderExtraData(const CExtraData* extra) {
+    if (extra != nullptr && !extra->Empty() &&
+        extra->Length() <= static_cast<std::uint64_t>(std::numeric_limits<LONG>::max())) {
+        (void)decoder_->SetExtraData(extra->Data(), static_cast<LONG>(extra->Length()));
+    } else {
+        (void)decoder_->SetExtraData(nullptr, 0);
+    }
 }
 
 void CFlashVideoStream5::Probe() {
     if (!input_ || !HasVideo() || currentTime_ >= VideoDuration()) return;
-    // The first decoded frame tells the size.
+    // The first decoded frame tells the size. Decoding starts at the first keyframe.
+    nextRecord_ = KeyRecordFor(0.0);
     ComPtr<IMediaPacket> frame;
     if (!DecodeFirstRecordAlone(frame)) {
         if (!FillReady()) return;
@@ -321,8 +335,8 @@ void CFlashVideoStream5::Probe() {
 
 bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
     const std::vector<IndexEntry>& index = manager_->videoIndex;
-    if (index.empty()) return false;
-    FeedRecord(index.front());
+    if (nextRecord_ >= index.size()) return false;
+    FeedRecord(index[nextRecord_]);
     (void)decoder_->Write(kWriteEndOfInput, nullptr);
     ComPtr<IUnknown> output;
     if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output && SUCCEEDED(output.As(frame))) {
@@ -337,7 +351,8 @@ bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
 void CFlashVideoStream5::Rewind() {
     frames_.ClearAll();
     (void)decoder_->Reset(0);
-    nextRecord_ = 0;
+    // Decoding starts at the first keyframe; its frame is shown from 0.
+    nextRecord_ = KeyRecordFor(0.0);
     currentTime_ = 0.0;
     endOfInput_ = false;
     discontinuityPending_ = false;

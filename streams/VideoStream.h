@@ -8,11 +8,21 @@
 // milliseconds such that the frames tile the timeline from 0 to Duration; Seek and Skip
 // position it.
 //
-// Timeline. The decoder hands frames out in presentation order; each decoded frame takes the
-// smallest pending presentation time (the index entry's time: tag time plus composition time).
-// Read starts each frame at the current time and lets it last until the next ready frame's
-// time (or the end of the track). A frame longer than 500 ms is cut: it lasts one frame
+// Timeline. Each compressed frame goes to the decoder with its presentation time (the index
+// entry's time: tag time plus composition time), and decoding always starts at a keyframe
+// record (after an open, a seek and a reset), so that no packet the decoder cannot use is fed.
+// The decoder hands frames out in presentation order; a decoded frame keeps the time the
+// decoder gave it when that is one of the pending times (a packet that gave no frame then costs
+// that frame only), else it takes the smallest pending time. Read starts each frame at the
+// current time and lets it last until the next ready frame's time (or the end of the track):
+// the first frame covers the track from 0. A frame longer than 500 ms is cut: it lasts one frame
 // duration, and a copy starting one frame duration later carries the rest.
+//
+// Codec configuration: the decoder starts with the manager's extra data; before a record is
+// fed, the latest change of configuration that lies before it in the file (an AVC sequence
+// header that differs from the one before) is handed over with SetExtraData, so that decoding
+// from any record, straight on or after a seek, uses the configuration its frames were made
+// with.
 //
 // Locking: one recursive critical section per object, held for the whole run of every method.
 // Open, Seek and Skip call the object's own read and skip while holding it.
@@ -90,10 +100,11 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     std::uint32_t CodecOfFirstVideoTag();
     void ConfigureDecoder(std::uint32_t codecId);
     void Probe();
-    // The first record alone, then the end of the input: a decoder with frame threads hands out
-    // that frame at once instead of after the frames it would decode ahead of it. When no frame
-    // comes out, the decoder is stopped and started again (as fresh as the open left it) and the
-    // answer is false; the probe then takes the read stage's first frame.
+    // The next record (the first keyframe) alone, then the end of the input: a decoder with
+    // frame threads hands out that frame at once instead of after the frames it would decode
+    // ahead of it. When no frame comes out, the decoder is stopped and started again (as fresh
+    // as the open left it) and the answer is false; the probe then takes the read stage's first
+    // frame.
     bool DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame);
     // Back to the state before any frame was decoded: the first read returns the first frame.
     void Rewind();
@@ -106,6 +117,10 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     // or the input has ended and the decoder holds nothing more (false).
     bool FillReady();
     void FeedRecord(const IndexEntry& entry);
+    // Gives the decoder the codec configuration in effect at the record at `position` when it
+    // is not the one the decoder has.
+    void ApplyConfigurationFor(std::uint64_t position);
+    void SetDecoderExtraData(const CExtraData* extra);
     // Takes the next frame off the ready list, stamped and remembered. A frame that stands for
     // a long time (a gap in the time stamps) is cut: a read takes one frame duration of it; a
     // skip towards `skipTarget` takes all the whole frame durations before the target at once.
@@ -121,7 +136,8 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     // Reads the next frame and puts it back at the front of the ready list, stamped.
     void ReadAndPutBack(double skipTarget = kNotSkipping);
     // The index record a full seek to `time` starts decoding from: the last keyframe not after
-    // it among the records up to the first one after it (record 0 when there is none).
+    // it among the records up to the first one after it; when there is none (a recording that
+    // starts inside a group of pictures), the first keyframe; record 0 when no record is one.
     std::size_t KeyRecordFor(double time) const;
 
     CriticalSection lock_;
@@ -136,6 +152,9 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     // The manager's frame rate, or 30 where it gives no usable frame duration; 0 when closed.
     double frameRate_ = 0.0;
     std::size_t nextRecord_ = 0;
+    // The configuration the decoder has: an index into the manager's videoConfigChanges, or -1
+    // for its extra data.
+    std::ptrdiff_t appliedConfiguration_ = -1;
     LONG colorSpace_ = 0;
     VideoFrames frames_;
     double currentTime_ = 0.0;

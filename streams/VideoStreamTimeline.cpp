@@ -43,7 +43,9 @@ bool CFlashVideoStream5::FillReady() {
         if (SUCCEEDED(decoder_->Read(0, 0.0, output.Put())) && output &&
             SUCCEEDED(output.As(frame))) {
             std::int64_t time = 0;
-            if (frames_.TakePendingTime(time)) StampPacket(frame.Get(), static_cast<double>(time));
+            if (frames_.TakeTimeFor(PacketTime(frame.Get()), time)) {
+                StampPacket(frame.Get(), static_cast<double>(time));
+            }
             (void)frame->SetDuration(FrameDuration());
             frames_.Ready().push_back(std::move(frame));
             return true;
@@ -53,6 +55,7 @@ bool CFlashVideoStream5::FillReady() {
 }
 
 void CFlashVideoStream5::FeedRecord(const IndexEntry& entry) {
+    ApplyConfigurationFor(entry.position);
     if (!input_->SeekTo(entry.position)) return;
     CFLV_TemplateData tag;
     if (!tag.Read(*input_) || tag.GetTagType() != kFlvVideoTag) return;
@@ -60,15 +63,33 @@ void CFlashVideoStream5::FeedRecord(const IndexEntry& entry) {
     if (body == nullptr || body->Payload() == nullptr) return;
     ComPtr<IMediaPacket> payload = body->TakePayload();
     (void)payload->SetFormat(format_.Get());
-    StampPacket(payload.Get(), static_cast<double>(tag.Timestamp()));
-    // The index entry's time is the frame's presentation time (tag time plus composition
-    // time). Decoded frames come out in presentation order, so the smallest pending time is
-    // always the next decoded frame's own; tag times alone would be decode times, which run
-    // ahead of the index (and of Seek) on tracks with reordered frames.
+    // The payload carries the index entry's time, the frame's presentation time (tag time plus
+    // composition time), not the tag time (a decode time): a decoder that carries it to the
+    // decoded frame hands frames out in presentation order with their own times, the times
+    // Seek and the index work with.
     const std::uint64_t time = std::min<std::uint64_t>(
         entry.time, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()));
+    StampPacket(payload.Get(), static_cast<double>(time));
     frames_.AddPendingTime(static_cast<std::int64_t>(time));
     (void)decoder_->Write(kWriteData, payload.Get());
+}
+
+void CFlashVideoStream5::ApplyConfigurationFor(std::uint64_t position) {
+    const std::vector<ConfigChange>& changes = manager_->videoConfigChanges;
+    if (changes.empty()) return;
+    const std::ptrdiff_t wanted = LatestConfigChangeBefore(changes, position);
+    if (wanted == appliedConfiguration_) return;
+    appliedConfiguration_ = wanted;
+    if (wanted < 0) {
+        SetDecoderExtraData(manager_->videoExtra.get());
+        return;
+    }
+    // A sequence header that can no longer be read (the file changed) leaves the decoder as it is.
+    CExtraData configuration;
+    if (CFLV_Manager::ReadConfiguration(*input_, changes[static_cast<std::size_t>(wanted)].position,
+                                        configuration)) {
+        SetDecoderExtraData(&configuration);
+    }
 }
 
 void CFlashVideoStream5::ReadFrame(ComPtr<IMediaPacket>& result, double skipTarget) {
@@ -122,11 +143,17 @@ void CFlashVideoStream5::ReadAndPutBack(double skipTarget) {
 
 std::size_t CFlashVideoStream5::KeyRecordFor(double time) const {
     const std::vector<IndexEntry>& index = manager_->videoIndex;
-    std::size_t key = 0;
-    for (std::size_t i = 0; i < index.size() && static_cast<double>(index[i].time) <= time; ++i) {
+    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    std::size_t key = kNone;
+    std::size_t i = 0;
+    for (; i < index.size() && static_cast<double>(index[i].time) <= time; ++i) {
         if (index[i].frameType == CFLV_VideoData::kKeyFrame) key = i;
     }
-    return key;
+    // None up to the target: the first keyframe after it, whose frame reaches back to it.
+    for (; key == kNone && i < index.size(); ++i) {
+        if (index[i].frameType == CFLV_VideoData::kKeyFrame) key = i;
+    }
+    return key == kNone ? 0 : key;
 }
 
 void CFlashVideoStream5::SeekTo(LONG flags, double time) {

@@ -32,7 +32,8 @@ class ManagerTest : public ::testing::Test {
     CFLV_Manager manager;
 };
 
-// Sequence headers are extra data (a repeated one is neither kept nor indexed); a video entry's
+// Sequence headers are extra data (a later one is not indexed, and noted only when it changes the
+// configuration in effect); a video entry's
 // time is tag time + composition time, clamped at 0; times are 32 bits (extended timestamp); a
 // wrong PreviousTagSize value and a stream id are not looked at.
 TEST_F(ManagerTest, SequenceHeadersCompositionTimesAndExtendedTimestamps) {
@@ -42,18 +43,32 @@ TEST_F(ManagerTest, SequenceHeadersCompositionTimesAndExtendedTimestamps) {
     const std::size_t first = flv.AvcFrame(0, 1, 80, 30);
     const std::size_t second = flv.AvcFrame(1000, 2, 80, 30);
     const std::size_t early = flv.AvcFrame(10, 2, -40, 30);  // -30 ms: clamped at 0, no wrap
-    flv.AvcSequenceHeader(1040, "other");
+    const std::size_t otherVideo = flv.AvcSequenceHeader(1040, "other");
+    flv.AvcSequenceHeader(1060, "other");  // repeated: no change
+    const std::size_t firstAgain = flv.AvcSequenceHeader(1070);
     flv.Tag(9, 1080, FlvBuilder::AvcBody(1, 2, 0, ""));  // end of sequence: no frame
     const std::size_t audio =
         flv.Tag(8, 0, FlvBuilder::AudioBody(10, 3, 1, 1, 20), Trailer::kWrong, 77);
     const std::size_t late = flv.AacFrame(0x01000017, 20);  // extended timestamp
-    flv.AacSequenceHeader(46, "\x11\x90");
+    const std::size_t otherAudio = flv.AacSequenceHeader(46, "\x11\x90");
     flv.AacFrame(46, 0);  // no audio in it
     Scan(flv.Bytes());
     EXPECT_EQ(Extra(manager.videoExtra), FlvBuilder::AvcRecord());
     EXPECT_EQ(Extra(manager.audioExtra), "\x12\x10");
     EXPECT_EQ(manager.videoIndex, (Index{{first, 80, 1}, {second, 1080, 2}, {early, 0, 2}}));
     EXPECT_EQ(manager.audioIndex, (Index{{audio, 0, 2}, {late, 0x01000017, 2}}));
+    // Later sequence headers that change the configuration in effect are noted, by position.
+    const auto positions = [](const std::vector<ConfigChange>& changes) {
+        std::vector<std::uint64_t> at;
+        for (const ConfigChange& change : changes) at.push_back(change.position);
+        return at;
+    };
+    EXPECT_EQ(positions(manager.videoConfigChanges),
+              (std::vector<std::uint64_t>{otherVideo, firstAgain}));
+    EXPECT_EQ(positions(manager.audioConfigChanges), std::vector<std::uint64_t>{otherAudio});
+    CExtraData configuration;
+    ASSERT_TRUE(CFLV_Manager::ReadConfiguration(file->Input(), otherAudio, configuration));
+    EXPECT_EQ(configuration.Length(), 2u);
     EXPECT_EQ(manager.resumeOffset, flv.Size());
     // The duration ends one frame (25 fps) after the latest shown frame, not the last entry's;
     // the audio ends with the sound of its latest tag (an AAC frame of 1024 samples at the

@@ -69,11 +69,19 @@ TEST(StoredIndexTest, DamagedStreams) {
         EXPECT_LE(video.capacity(), 2u);
         EXPECT_TRUE(extras.video.Empty());
     }
+    // The configuration changes: N says a billion, one record and half of another are there.
+    std::vector<ConfigChange> changes;
+    EXPECT_FALSE(ReadConfigChanges(
+        StreamOf(Le32(1000000000) + Le32(13) + Le32(0) + Le32(7) + Le32(0) + Le32(99)).Get(),
+        changes));
+    EXPECT_EQ(changes, (std::vector<ConfigChange>{{13, 7}}));
+    EXPECT_LE(changes.capacity(), 1u);
 }
 
-// A file opened from a stored index: the indexes come from the container. When the file grows, a
-// refresh goes on from the last indexed tag and ends with the index of a full walk of the grown
-// file; a refresh with a container replaces the indexes again.
+// A file opened from a stored index: the indexes and configuration changes come from the
+// container. When the file grows, a refresh goes on from the last indexed tag and ends with the
+// index and changes of a full walk of the grown file; a refresh with a container replaces the
+// indexes again.
 TEST(StoredIndexTest, LoadThenRefresh) {
     ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
     FlvBuilder flv;
@@ -81,6 +89,8 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     flv.AacSequenceHeader(0);
     const auto frames = [&flv](std::uint32_t from, std::uint32_t to) {
         for (std::uint32_t i = from; i < to; ++i) {
+            // The encoder restarts with another configuration twice.
+            if (i == 20 || i == 32) flv.AvcSequenceHeader(i * 40, std::to_string(i));
             flv.AvcFrame(i * 40, i % 10 == 0 ? 1 : 2, 40, 8);
             flv.Audio(i * 23, 3, 3, 1, 1, 92);  // 23 frames of 16-bit stereo PCM at 44.1 kHz
         }
@@ -98,6 +108,10 @@ TEST(StoredIndexTest, LoadThenRefresh) {
         Stored(nullptr, scanned.audioExtra.get(), scanned.audioIndex, kStoredAudioKind);
     ASSERT_EQ(params->SetStream(Bstr(L"FileVideoIndexes").Get(), 0, 1, video.Get()), S_OK);
     ASSERT_EQ(params->SetStream(Bstr(L"FileAudioIndexes").Get(), 0, 1, audio.Get()), S_OK);
+    const auto changes = StreamOf("");
+    ASSERT_EQ(WriteConfigChanges(changes.Get(), scanned.videoConfigChanges), S_OK);
+    ASSERT_EQ(params->SetStream(Bstr(L"FileVideoConfigChanges").Get(), 0, 1, changes.Get()), S_OK);
+    ASSERT_EQ(params->SetLong(Bstr(L"VideoCodecType").Get(), -1, 7), S_OK);  // takes the extra data
 
     CFLV_Manager loaded;
     loaded.BuildIndex(params.Get(), file.InputAt(13));
@@ -106,6 +120,8 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     // The audio ends with its last tag's sound, whichever way the index came.
     EXPECT_DOUBLE_EQ(scanned.facts.audioDuration, 29 * 23 + 23 * 1000.0 / 44100);
     EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
+    EXPECT_EQ(scanned.videoConfigChanges.size(), 1u);
+    EXPECT_EQ(loaded.videoConfigChanges, scanned.videoConfigChanges);
 
     const std::size_t loadedSize = flv.Size();
     frames(30, 35);
@@ -116,6 +132,8 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     EXPECT_EQ(loaded.videoIndex, full.videoIndex);
     EXPECT_EQ(loaded.audioIndex, full.audioIndex);
     EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, full.facts.audioDuration);
+    EXPECT_EQ(full.videoConfigChanges.size(), 2u);
+    EXPECT_EQ(loaded.videoConfigChanges, full.videoConfigChanges);
 
     loaded.RefreshIndex(params.Get(), file.Input());
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);

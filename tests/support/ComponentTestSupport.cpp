@@ -6,6 +6,7 @@
 
 #include "frame/ErrorSupport.h"
 #include "platform/ErrorInfo.h"
+#include "tests/support/FlvBuilder.h"
 
 ComPtr<IMediaParams> OpenParams(const std::filesystem::path& file, const wchar_t* hash) {
     ComPtr<IMediaParams> params = NewParams();
@@ -56,6 +57,55 @@ std::vector<FlvTag> TagsOf(const std::string& bytes) {
         tags.push_back({pos, static_cast<int>(at(pos, 1)), time, bytes.substr(pos + 11, size)});
     }
     return tags;
+}
+
+namespace {
+constexpr int kVideoTag = 9;
+constexpr std::size_t kTagHeader = 11, kTrailer = 4;
+
+std::string WholeTag(const std::string& flv, const FlvTag& tag) {
+    return flv.substr(tag.offset, kTagHeader + tag.body.size() + kTrailer);
+}
+}  // namespace
+
+std::string JoinedLate(const std::string& flv, std::size_t dropped) {
+    std::string joined = flv.substr(0, 13);
+    for (const FlvTag& tag : TagsOf(flv)) {
+        // AVC: the packet type (second byte) 0 is the sequence header.
+        const bool avc = tag.body.size() > 1 && (tag.body[0] & 0x0F) == 7;
+        const bool frame = tag.type == kVideoTag && !(avc && tag.body[1] == 0);
+        if (frame && dropped > 0) {
+            --dropped;
+            continue;
+        }
+        joined += WholeTag(flv, tag);
+    }
+    return joined;
+}
+
+std::string EncoderRestarted(const std::string& first, const std::string& second) {
+    constexpr std::uint32_t kPause = 200;
+    FlvBuilder restarted(0x01);
+    std::uint32_t end = 0;
+    for (const FlvTag& tag : TagsOf(first)) {
+        if (tag.type != kVideoTag) continue;
+        restarted.Tag(kVideoTag, tag.time, tag.body);
+        end = std::max(end, tag.time);
+    }
+    for (const FlvTag& tag : TagsOf(second)) {
+        if (tag.type == kVideoTag) restarted.Tag(kVideoTag, end + kPause + tag.time, tag.body);
+    }
+    return restarted.Bytes();
+}
+
+std::string WithVp6Adjustment(std::string flv, std::uint8_t adjustment) {
+    for (const FlvTag& tag : TagsOf(flv)) {
+        const int codec = tag.body.empty() ? 0 : tag.body[0] & 0x0F;
+        if (tag.type == kVideoTag && (codec == 4 || codec == 5) && tag.body.size() > 1) {
+            flv[tag.offset + kTagHeader + 1] = static_cast<char>(adjustment);
+        }
+    }
+    return flv;
 }
 
 namespace {

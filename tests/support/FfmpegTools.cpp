@@ -141,25 +141,28 @@ std::vector<ProbeStream> ProbeStreams(const fs::path& file) {
 
 std::vector<FrameHash> VideoFrameHashes(const fs::path& file, const std::string& pixelFormat) {
     std::string output;
-    RunCommand("ffmpeg -nostdin -v error -filter_threads 1 -i " + Quote(file) +
-                   " -map 0:v -fps_mode passthrough -pix_fmt " + pixelFormat + " -f framemd5 -",
+    // The FLV time base is 1/1000: with the input's time base, pts are milliseconds.
+    RunCommand("ffmpeg -nostdin -v error -filter_threads 1 -copyts -i " + Quote(file) +
+                   " -map 0:v:0 -fps_mode passthrough -enc_time_base -1 -autoscale 0 -pix_fmt " +
+                   pixelFormat + " -f framemd5 -",
                &output);
+    std::int64_t firstKey = std::numeric_limits<std::int64_t>::min();
+    for (const ProbePacket& packet : ProbePackets(file)) {
+        if (packet.video && packet.keyframe) {
+            firstKey = packet.ptsMs;
+            break;
+        }
+    }
     std::vector<FrameHash> frames;
     for (const std::string& line : Lines(output)) {
         // stream, dts, pts, duration, size, hash
         auto fields = Fields(line);
         if (line[0] == '#' || fields.size() < 6) continue;
         for (auto& f : fields) f.erase(0, f.find_first_not_of(' '));
-        frames.push_back(
-            {std::stoll(fields[2]), std::stoll(fields[3]), std::stoll(fields[4]), fields[5]});
+        const std::int64_t pts = std::stoll(fields[2]);
+        if (pts < firstKey) continue;
+        frames.push_back({pts, std::stoll(fields[3]), std::stoll(fields[4]), fields[5]});
     }
-    // framemd5 counts pts in the output's time base: the packets' times say when each shows.
-    std::vector<std::int64_t> times;
-    for (const ProbePacket& packet : ProbePackets(file)) {
-        if (packet.video) times.push_back(packet.ptsMs);
-    }
-    std::sort(times.begin(), times.end());
-    for (std::size_t i = 0; i < frames.size() && i < times.size(); ++i) frames[i].pts = times[i];
     return frames;
 }
 

@@ -55,9 +55,11 @@ struct FrameHash {
     std::int64_t pts = 0, duration = 0, size = 0;
     std::string md5;
 };
-// Video frames as `ffmpeg -filter_threads 1 -i FILE -map 0:v -fps_mode passthrough -pix_fmt PIXFMT
-// -f framemd5 -` (one conversion thread: slice borders would change colour conversions), in
-// presentation order, with `pts` in milliseconds: the file's video packet times, sorted.
+// Video frames as `ffmpeg -filter_threads 1 -copyts -i FILE -map 0:v:0 -fps_mode passthrough
+// -enc_time_base -1 -autoscale 0 -pix_fmt PIXFMT -f framemd5 -` (one conversion thread: slice
+// borders would change colour conversions), in presentation order, each at its own size, with
+// `pts` in milliseconds (the file's own times). The frames ffmpeg shows before the first
+// keyframe's (decoded without their reference frames) are left out.
 std::vector<FrameHash> VideoFrameHashes(const std::filesystem::path& file,
                                         const std::string& pixelFormat = "yuv420p");
 // The last of ffmpeg's frames that starts at or before `time` (the first one before that).

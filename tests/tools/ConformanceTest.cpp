@@ -1,9 +1,11 @@
 // flvhost against ffmpeg on a file for every codec pair that Debian's ffmpeg writes into FLV:
-// the index against ffprobe's packets, every decoded frame against ffmpeg's framemd5, and
-// thumbnails against ffmpeg's frame at the same time. Then the audio of every codec, of tracks
-// whose tags were moved in time and of real files against ffmpeg's sound on the tags' times.
+// the index against ffprobe's packets, and thumbnails against ffmpeg's frame at the same time.
+// The pictures and their times against ffmpeg's framemd5 on those files and on recordings as real
+// servers and encoders leave them. Then the audio of every codec, of tracks whose tags were moved
+// in time and of real files against ffmpeg's sound on the tags' times.
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 #include "tests/support/ComponentTestSupport.h"
 #include "tests/tools/FlvhostHarness.h"
@@ -55,21 +57,6 @@ TEST_P(Conformance, IndexCsvIsFfprobesPackets) {
         // Frame type 1 for video keyframes only; 2 for all audio (each a keyframe to ffprobe).
         EXPECT_EQ(fields[3] == "1", peer[i].video && peer[i].keyframe);
         EXPECT_TRUE(peer[i].video || fields[3] == "2");
-    }
-}
-
-TEST_P(Conformance, FrameMd5sAreFfmpegsFramemd5) {
-    const HostRun run = RunFlvhost("frames " + Quote(file) + " --md5");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const std::vector<FrameHash> peer = VideoFrameHashes(file, "yuv420p");
-    const std::vector<std::string> lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), peer.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        // start_ms,duration_ms,discontinuity,md5 (the times are checked against ffmpeg's through
-        // the source object).
-        const std::vector<std::string> fields = Fields(lines[i]);
-        ASSERT_EQ(fields.size(), 4u) << lines[i];
-        EXPECT_EQ(fields[3], peer[i].md5) << "frame " << i << ": " << lines[i];
     }
 }
 
@@ -224,5 +211,97 @@ TEST_P(AudioConformance, AudioIsFfmpegsSoundOnTheTagsTimes) {
 INSTANTIATE_TEST_SUITE_P(Tracks, AudioConformance, ::testing::ValuesIn(kAudioCases),
                          [](const ::testing::TestParamInfo<AudioCase>& info) {
                              return std::string(info.param.name);
+                         });
+
+// A file for the pictures test: a real file of the shared test data or an ffmpeg clip, and the
+// edit at the tag level that makes a recording of it (none: the file as it is).
+struct PictureFile {
+    std::string name;
+    const char* shared;
+    std::string clip;
+    std::function<std::string(const std::string&)> edit;
+};
+
+std::vector<PictureFile> PictureFiles() {
+    std::vector<PictureFile> files;
+    for (const CodecPair& pair : kPairs) {
+        files.push_back(
+            {pair.name, nullptr, Clip(pair.frameRate, pair.sampleRate, pair.codecs), {}});
+    }
+    const std::string h264 = "-c:v libx264 -bf 2 -g 12 -pix_fmt yuv420p";
+    // Joined inside a group of pictures: the first keyframe comes 7 frames in.
+    files.push_back({"h264_joined_late", nullptr, Clip(25, 44100, h264 + " -c:a aac", 2),
+                     [](const std::string& flv) { return JoinedLate(flv, 5); }});
+    files.push_back({"flv1_joined_late", nullptr, Clip(25, 44100, "-c:v flv1 -g 10 -an", 2),
+                     [](const std::string& flv) { return JoinedLate(flv, 5); }});
+    // 10 columns and 12 rows cut off the pictures.
+    files.push_back({"vp6_adjusted", "vp6_mp3.flv", "",
+                     [](const std::string& flv) { return WithVp6Adjustment(flv, 0xAC); }});
+    // The metadata names VP6 with alpha where the tags hold plain VP6.
+    files.push_back({"vp6_metadata_contradicted", "vp6_mp3.flv", "", [](std::string flv) {
+                         const auto at = flv.find("videocodecid");
+                         if (at == std::string::npos) return std::string();
+                         // The AMF0 number after the name: marker 0, then 5.0 as a double.
+                         flv.replace(at + 12, 9, std::string("\x00\x40\x14\0\0\0\0\0\0", 9));
+                         return flv;
+                     }});
+    // The encoder restarted at another size, profile and level.
+    files.push_back(
+        {"h264_restarted", nullptr, Clip(25, 44100, h264 + " -an"), [h264](const std::string& flv) {
+             const auto second = GeneratedSample(
+                 "tools_h264_128x96_high.flv",
+                 "-f lavfi -i testsrc2=size=128x96:rate=25 -t 1 " + h264 + " -profile:v high");
+             return second ? EncoderRestarted(flv, FileBytes(*second)) : std::string();
+         }});
+    return files;
+}
+
+class Pictures : public ::testing::TestWithParam<PictureFile> {};
+
+// Each picture is ffmpeg's (consecutive repeats folded: flvhost delivers a picture shown over
+// 500 ms in pieces) at ffmpeg's time, from the second on: the first covers the track from 0.
+// Pictures ffmpeg shows before the first keyframe are left out (VideoFrameHashes).
+TEST_P(Pictures, AreFfmpegsAtItsTimes) {
+    const PictureFile& c = GetParam();
+    if (!FfmpegAvailable()) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    const auto made =
+        c.shared ? SharedTestFile(c.shared) : GeneratedSample("tools_" + c.name + ".flv", c.clip);
+    if (c.shared && !made) GTEST_SKIP() << c.shared << " is not in the shared test data";
+    ASSERT_TRUE(made) << "ffmpeg could not make " << c.name;
+    fs::path file = *made;
+    if (c.edit) {
+        file = OutputPath(c.name + ".flv");
+        const std::string bytes = c.edit(FileBytes(*made));
+        ASSERT_FALSE(bytes.empty());
+        std::ofstream(file, std::ios::binary) << bytes;
+    }
+    const HostRun run = RunFlvhost("frames " + Quote(file) + " --md5");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::pair<double, std::string>> ours, peer;
+    const auto fold = [](auto& pictures, double time, const std::string& md5) {
+        if (pictures.empty() || pictures.back().second != md5) pictures.emplace_back(time, md5);
+    };
+    for (const std::string& line : Lines(run.out)) {
+        // start_ms,duration_ms,discontinuity,md5
+        const std::vector<std::string> fields = Fields(line);
+        ASSERT_EQ(fields.size(), 4u) << line;
+        fold(ours, std::stod(fields[0]), fields[3]);
+    }
+    for (const FrameHash& frame : VideoFrameHashes(file)) {
+        fold(peer, static_cast<double>(frame.pts), frame.md5);
+    }
+    ASSERT_EQ(ours.size(), peer.size());
+    EXPECT_EQ(ours[0].first, 0.0);
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        EXPECT_EQ(ours[i].second, peer[i].second) << "picture " << i << " at " << ours[i].first;
+        if (i > 0) {
+            EXPECT_NEAR(ours[i].first, peer[i].first, 1.0) << "picture " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, Pictures, ::testing::ValuesIn(PictureFiles()),
+                         [](const ::testing::TestParamInfo<PictureFile>& info) {
+                             return info.param.name;
                          });
 }  // namespace
