@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
+#include <vector>
 
 #include "flv/AudioData.h"
+#include "flv/AudioSound.h"
 #include "flv/Header.h"
 #include "flv/IndexMemory.h"
 #include "flv/Metadata.h"
@@ -20,6 +23,8 @@ namespace {
 constexpr std::int32_t kHostPcm16 = 0x10000;          // 16-bit little-endian PCM
 constexpr std::int32_t kHostPcm16Platform = 0x10001;  // 16-bit PCM in platform byte order
 constexpr std::int32_t kHostPcm8 = 0x10004;           // 8-bit PCM
+constexpr std::int32_t kHostG711ALaw = 0x10006;
+constexpr std::int32_t kHostG711MuLaw = 0x10007;
 constexpr std::int32_t kHostAdpcm = 0x1100D;
 constexpr std::int32_t kHostMp3 = 0x15001;
 constexpr std::int32_t kHostAac = 0x15002;
@@ -28,6 +33,8 @@ constexpr std::int32_t kHostSpeex = 0x15027;
 constexpr WORD kWaveFormatMp3 = 0x55;
 
 constexpr std::int32_t kSampleRates[4] = {5500, 11025, 22050, 44100};
+// G.711 is 8 kHz whatever the SoundRate field says (writers put 0 there, "5.5 kHz").
+constexpr std::int32_t kG711Rate = 8000;
 constexpr double kStandInFrameRate = 30.0;
 constexpr std::uint32_t kAudioFrameType = 2;
 
@@ -134,7 +141,7 @@ void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
     if (!audioIndex.empty()) {
         facts.hasAudio = true;
         DeriveAudioFormat(input);
-        facts.audioDuration = static_cast<double>(audioIndex.back().time);
+        UpdateAudioDuration(input);
     }
 }
 
@@ -147,9 +154,7 @@ void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
         added = Walk(input, false);
     }
     if (added.video && !videoIndex.empty()) UpdateVideoTotals();
-    if (added.audio && !audioIndex.empty()) {
-        facts.audioDuration = static_cast<double>(audioIndex.back().time);
-    }
+    if (added.audio && !audioIndex.empty()) UpdateAudioDuration(input);
 }
 
 void CFLV_Manager::ResumeAfterStoredIndex() {
@@ -301,6 +306,42 @@ void CFLV_Manager::UpdateVideoTotals() {
     facts.videoDuration = 1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(latest);
 }
 
+void CFLV_Manager::UpdateAudioDuration(CInputStream& input) {
+    // The latest tag (the last of equal times) ends the track: a tag that goes back in time
+    // has its sound laid over what was already played.
+    const IndexEntry* latest = &audioIndex.front();
+    for (const IndexEntry& entry : audioIndex) {
+        if (entry.time >= latest->time) latest = &entry;
+    }
+    facts.audioDuration =
+        static_cast<double>(latest->time) + TagSoundMs(input, latest->position).value_or(0.0);
+}
+
+std::optional<double> CFLV_Manager::TagSoundMs(CInputStream& input, std::uint64_t position) const {
+    FlvTagHeader header;
+    if (!input.SeekTo(position) || !ReadFlvTagHeader(input, header) ||
+        header.tagType != kFlvAudioTag || !FlvBytesInFile(input, header.dataSize)) {
+        return std::nullopt;
+    }
+    const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
+    CFLV_AudioData body;
+    body.DataSize = header.dataSize;
+    if (!body.Scan(input) || body.IsSequenceHeader()) return std::nullopt;
+    const AudioTagFields fields{body.SoundFormat(), body.SoundRate(), body.SoundSize(),
+                                body.SoundType()};
+    // Only the bytes the format needs are read (at most the 16 MB a tag can hold).
+    std::vector<BYTE> start;
+    const std::uint64_t needed = AudioSoundBytesNeeded(fields, body.PayloadSize());
+    if (needed > 0 &&
+        (!input.SeekTo(bodyEnd - body.PayloadSize()) || !input.ReadBytes(start, needed))) {
+        return std::nullopt;
+    }
+    const std::span<const BYTE> config =
+        audioExtra ? std::span<const BYTE>(audioExtra->Data(), audioExtra->Length())
+                   : std::span<const BYTE>();
+    return AudioTagSoundMs(fields, body.PayloadSize(), start, config);
+}
+
 void CFLV_Manager::DeriveAudioFormat(CInputStream& input) {
     if (!input.SeekTo(audioIndex.front().position)) return;
     FlvTagHeader header;
@@ -347,6 +388,12 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
         case CFLV_AudioData::kSpeex:
             facts.audioCodecCode = kHostSpeex;
             break;
+        case CFLV_AudioData::kG711ALaw:
+        case CFLV_AudioData::kG711MuLaw:
+            wave.wFormatTag = 0;
+            facts.audioCodecCode =
+                format == CFLV_AudioData::kG711ALaw ? kHostG711ALaw : kHostG711MuLaw;
+            break;
         default:
             wave.wFormatTag = 0;
             break;
@@ -360,6 +407,8 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
         rate = 16000;
     } else if (format == CFLV_AudioData::kNellymoser8kMono) {
         rate = 8000;
+    } else if (format == CFLV_AudioData::kG711ALaw || format == CFLV_AudioData::kG711MuLaw) {
+        rate = kG711Rate;
     }
     facts.sampleRate = rate;
     facts.channels = static_cast<std::int32_t>(body.SoundType()) + 1;

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "flv/ConfigChange.h"
@@ -68,7 +69,8 @@ class CFLV_Manager {
     // "FileAudioIndexes"), otherwise by walking `input` from its cursor, which stands at the
     // first tag; script tags met on the walk feed the metadata rules. Then derives the facts:
     // hasVideo, videoFrameCount and videoDuration from the video index; hasAudio, the sample
-    // format (read from the first indexed audio tag) and audioDuration from the audio index.
+    // format (read from the first indexed audio tag) and audioDuration, the end of the sound
+    // of the latest audio tag (its time plus the length its size and payload tell).
     void BuildIndex(IMediaParams* container, CInputStream& input);
     // Without a container: walks on from resumeOffset (nothing when the file holds nothing
     // there) and appends; script tags are passed over. With one: replaces both indexes by the
@@ -136,6 +138,11 @@ class CFLV_Manager {
     // After a stored index was loaded by BuildIndex: where a refresh without a container goes on.
     void ResumeAfterStoredIndex();
     void UpdateVideoTotals();
+    // audioDuration: the end of the sound of the latest audio tag.
+    void UpdateAudioDuration(CInputStream& input);
+    // The length of the sound of the audio tag at `position`, as the tag tells it; nothing when
+    // it does not (or the tag cannot be read).
+    std::optional<double> TagSoundMs(CInputStream& input, std::uint64_t position) const;
     void DeriveAudioFormat(CInputStream& input);
 
     // The start of the tag that the last walk took in although its PreviousTagSize was not yet

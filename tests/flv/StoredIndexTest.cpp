@@ -92,7 +92,7 @@ TEST(StoredIndexTest, LoadThenRefresh) {
             // The encoder restarts with another configuration twice.
             if (i == 20 || i == 32) flv.AvcSequenceHeader(i * 40, std::to_string(i));
             flv.AvcFrame(i * 40, i % 10 == 0 ? 1 : 2, 40, 8);
-            flv.Audio(i * 23, 2, 2, 0, 1, 5);
+            flv.Audio(i * 23, 3, 3, 1, 1, 92);  // 23 frames of 16-bit stereo PCM at 44.1 kHz
         }
     };
     frames(0, 30);
@@ -117,6 +117,9 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     loaded.BuildIndex(params.Get(), file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
     EXPECT_EQ(loaded.audioIndex, scanned.audioIndex);
+    // The audio ends with its last tag's sound, whichever way the index came.
+    EXPECT_DOUBLE_EQ(scanned.facts.audioDuration, 29 * 23 + 23 * 1000.0 / 44100);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
     EXPECT_EQ(scanned.videoConfigChanges.size(), 1u);
     EXPECT_EQ(loaded.videoConfigChanges, scanned.videoConfigChanges);
 
@@ -129,10 +132,12 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     full.BuildIndex(nullptr, file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, full.videoIndex);
     EXPECT_EQ(loaded.audioIndex, full.audioIndex);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, full.facts.audioDuration);
     EXPECT_EQ(full.videoConfigChanges.size(), 2u);
     EXPECT_EQ(loaded.videoConfigChanges, full.videoConfigChanges);
 
     loaded.RefreshIndex(params.Get(), file.Input());
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
 }
 }  // namespace
