@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
+#include <vector>
 
 #include "flv/AudioData.h"
+#include "flv/AudioSound.h"
 #include "flv/Header.h"
 #include "flv/IndexMemory.h"
 #include "flv/Metadata.h"
@@ -11,6 +14,7 @@
 #include "flv/StoredIndex.h"
 #include "flv/StoredIndexStream.h"
 #include "flv/TagLayout.h"
+#include "flv/TagSearch.h"
 #include "flv/TemplateData.h"
 #include "flv/VideoData.h"
 #include "platform/Bstr.h"
@@ -20,6 +24,8 @@ namespace {
 constexpr std::int32_t kHostPcm16 = 0x10000;          // 16-bit little-endian PCM
 constexpr std::int32_t kHostPcm16Platform = 0x10001;  // 16-bit PCM in platform byte order
 constexpr std::int32_t kHostPcm8 = 0x10004;           // 8-bit PCM
+constexpr std::int32_t kHostG711ALaw = 0x10006;
+constexpr std::int32_t kHostG711MuLaw = 0x10007;
 constexpr std::int32_t kHostAdpcm = 0x1100D;
 constexpr std::int32_t kHostMp3 = 0x15001;
 constexpr std::int32_t kHostAac = 0x15002;
@@ -32,6 +38,8 @@ constexpr const wchar_t* kStoredIndexNames[2] = {L"FileVideoIndexes", L"FileAudi
 constexpr std::uint32_t kStoredIndexKinds[2] = {kStoredVideoKind, kStoredAudioKind};
 
 constexpr std::int32_t kSampleRates[4] = {5500, 11025, 22050, 44100};
+// G.711 is 8 kHz whatever the SoundRate field says (writers put 0 there, "5.5 kHz").
+constexpr std::int32_t kG711Rate = 8000;
 constexpr double kStandInFrameRate = 30.0;
 constexpr std::uint32_t kAudioFrameType = 2;
 
@@ -140,7 +148,7 @@ void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
     if (!audioIndex.empty()) {
         facts.hasAudio = true;
         DeriveAudioFormat(input);
-        facts.audioDuration = static_cast<double>(audioIndex.back().time);
+        UpdateAudioDuration(input);
     }
 }
 
@@ -155,9 +163,7 @@ void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
         added = Walk(input, false);
     }
     if (added.video && !videoIndex.empty()) UpdateVideoTotals();
-    if (added.audio && !audioIndex.empty()) {
-        facts.audioDuration = static_cast<double>(audioIndex.back().time);
-    }
+    if (added.audio && !audioIndex.empty()) UpdateAudioDuration(input);
 }
 
 void CFLV_Manager::ResumeAfterStoredIndex() {
@@ -184,15 +190,33 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     // One body element per kind serves every tag of the walk.
     CFLV_VideoData video;
     CFLV_AudioData audio;
+    CFLV_TagSearch search(input);
     for (;;) {
         const std::uint64_t tagStart = input.Tell();
         resumeOffset = tagStart;
         FlvTagHeader header;
-        if (!ReadFlvTagHeader(input, header) || !IsFlvBodyTag(header.tagType)) break;
-        // A body still being written ends the walk here; a later refresh reads the tag again.
-        if (!FlvBytesInFile(input, header.dataSize)) break;
+        if (!ReadFlvTagHeader(input, header)) break;
+        if (!IsFlvBodyTag(header.tagType) || !FlvBytesInFile(input, header.dataSize)) {
+            // No tag here (a hole, junk), or a body that runs past the end of the file: the tag
+            // still being written, unless a confirmed tag follows.
+            if (StepOverDamage(input, search, tagStart)) continue;
+            break;
+        }
         const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
         const bool alreadyTaken = tagStart == takenTagOffset;
+        if (!CFLV_TagSearch::PreviousTagSizeFits(input, header.dataSize)) [[unlikely]] {
+            // Some writers put a wrong value there (0 after the metadata): the tag stands when a
+            // tag header follows it. When none does, the header was no tag's (junk, a damaged
+            // DataSize, or in a pre-allocated file a tag not yet written whole) and nothing is
+            // taken from it.
+            const CFLV_TagSearch::Verdict next =
+                search.HeaderAt(bodyEnd + kFlvPreviousTagSizeBytes);
+            if (next == CFLV_TagSearch::Verdict::kNotYet) break;
+            if (next == CFLV_TagSearch::Verdict::kNotTag) {
+                if (StepOverDamage(input, search, tagStart)) continue;
+                break;
+            }
+        }
 
         bool parsed = false;
         if (header.tagType == kFlvVideoTag) {
@@ -220,8 +244,8 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
         // The PreviousTagSize follows the body, whatever the body's parse consumed.
         const bool atBodyEnd =
             input.Tell() == bodyEnd || (bodyEnd < input.FileSize() && input.SeekTo(bodyEnd));
-        std::uint32_t previousTagSize = 0;
-        if (!atBodyEnd || !input.ReadValue(previousTagSize, FieldType::UI32)) {
+        // Its value was looked at above.
+        if (!atBodyEnd || !input.SkipBytes(kFlvPreviousTagSizeBytes)) {
             // The tag is not complete yet. One that was taken in is remembered, so that the
             // walk that reads it again does not take it twice.
             if (parsed) takenTagOffset = tagStart;
@@ -230,6 +254,14 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
         takenTagOffset = kNoTag;
     }
     return added;
+}
+
+bool CFLV_Manager::StepOverDamage(CInputStream& input, CFLV_TagSearch& search,
+                                  std::uint64_t damageStart) {
+    std::uint64_t next = 0;
+    if (!search.FindFrom(damageStart + 1, next) || !input.SeekTo(next)) return false;
+    takenTagOffset = kNoTag;
+    return true;
 }
 
 bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
@@ -283,6 +315,42 @@ void CFLV_Manager::UpdateVideoTotals() {
     facts.videoDuration = 1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(latest);
 }
 
+void CFLV_Manager::UpdateAudioDuration(CInputStream& input) {
+    // The latest tag (the last of equal times) ends the track: a tag that goes back in time
+    // has its sound laid over what was already played.
+    const IndexEntry* latest = &audioIndex.front();
+    for (const IndexEntry& entry : audioIndex) {
+        if (entry.time >= latest->time) latest = &entry;
+    }
+    facts.audioDuration =
+        static_cast<double>(latest->time) + TagSoundMs(input, latest->position).value_or(0.0);
+}
+
+std::optional<double> CFLV_Manager::TagSoundMs(CInputStream& input, std::uint64_t position) const {
+    FlvTagHeader header;
+    if (!input.SeekTo(position) || !ReadFlvTagHeader(input, header) ||
+        header.tagType != kFlvAudioTag || !FlvBytesInFile(input, header.dataSize)) {
+        return std::nullopt;
+    }
+    const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
+    CFLV_AudioData body;
+    body.DataSize = header.dataSize;
+    if (!body.Scan(input) || body.IsSequenceHeader()) return std::nullopt;
+    const AudioTagFields fields{body.SoundFormat(), body.SoundRate(), body.SoundSize(),
+                                body.SoundType()};
+    // Only the bytes the format needs are read (at most the 16 MB a tag can hold).
+    std::vector<BYTE> start;
+    const std::uint64_t needed = AudioSoundBytesNeeded(fields, body.PayloadSize());
+    if (needed > 0 &&
+        (!input.SeekTo(bodyEnd - body.PayloadSize()) || !input.ReadBytes(start, needed))) {
+        return std::nullopt;
+    }
+    const std::span<const BYTE> config =
+        audioExtra ? std::span<const BYTE>(audioExtra->Data(), audioExtra->Length())
+                   : std::span<const BYTE>();
+    return AudioTagSoundMs(fields, body.PayloadSize(), start, config);
+}
+
 void CFLV_Manager::DeriveAudioFormat(CInputStream& input) {
     if (!input.SeekTo(audioIndex.front().position)) return;
     FlvTagHeader header;
@@ -329,6 +397,12 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
         case CFLV_AudioData::kSpeex:
             facts.audioCodecCode = kHostSpeex;
             break;
+        case CFLV_AudioData::kG711ALaw:
+        case CFLV_AudioData::kG711MuLaw:
+            wave.wFormatTag = 0;
+            facts.audioCodecCode =
+                format == CFLV_AudioData::kG711ALaw ? kHostG711ALaw : kHostG711MuLaw;
+            break;
         default:
             wave.wFormatTag = 0;
             break;
@@ -342,6 +416,8 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
         rate = 16000;
     } else if (format == CFLV_AudioData::kNellymoser8kMono) {
         rate = 8000;
+    } else if (format == CFLV_AudioData::kG711ALaw || format == CFLV_AudioData::kG711MuLaw) {
+        rate = kG711Rate;
     }
     facts.sampleRate = rate;
     facts.channels = static_cast<std::int32_t>(body.SoundType()) + 1;

@@ -8,9 +8,16 @@
 // has grown since the last walk.
 //
 // The walk (BuildIndex without a container, RefreshIndex without one) takes tag after tag:
-//  - it ends at a tag that is not yet wholly in the file (header or body missing), or whose
-//    type is not 8, 9 or 18; resumeOffset then names that tag's start, so that a later
-//    RefreshIndex reads it again once it is complete;
+//  - bytes that are no tag (a TagType other than 8, 9 or 18: a zero-filled hole, junk, the
+//    extra bytes of a header whose DataOffset is above 9), a header whose body runs past the
+//    end of the file, and a tag whose PreviousTagSize is not DataSize + 11 and after which no
+//    tag header follows, are a damaged stretch: the walk goes on at the next confirmed tag
+//    start after it (CFLV_TagSearch) and takes nothing from the stretch. A wrong
+//    PreviousTagSize followed by a tag header is a writer's slip: the tag stands;
+//  - where no confirmed tag follows (the end of the file, a tag still being written, a
+//    pre-allocated tail not yet written), and at a header not yet wholly in the file, the walk
+//    ends; resumeOffset then names the start of that tag or stretch, so that a later
+//    RefreshIndex looks at it again once more of the file is there;
 //  - a complete tag (header, body and PreviousTagSize all in the file) whose body cannot be
 //    parsed (an empty audio or video body, a body shorter than its fixed fields, a damaged
 //    script body) is stepped over: nothing is indexed or taken from it;
@@ -22,7 +29,9 @@
 //  - a tag whose body parsed but whose PreviousTagSize is not yet in the file is taken in
 //    (indexed) and the walk ends with resumeOffset at its start; the next walk passes that tag
 //    without taking it in a second time.
-// So repeated refreshes of a growing file end with exactly the index of a full walk.
+// So repeated refreshes of a growing file end with exactly the index of a full walk; damage can
+// make them differ only where a tag taken before its PreviousTagSize was written then proves to
+// stand before damage (it stays in), or where junk holds a tag start inside a tag.
 //
 // The owner reads the public fields directly and serialises all calls; the manager has no lock.
 // BuildIndex and RefreshIndex report nothing; they may throw std::bad_alloc, which the owner's
@@ -32,6 +41,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "flv/ConfigChange.h"
@@ -43,6 +53,7 @@
 #include "mediakit/MediaInterfaces.h"
 
 class CFLV_AudioData;
+class CFLV_TagSearch;
 class CFLV_VideoData;
 struct StoredIndexContent;
 
@@ -62,7 +73,8 @@ class CFLV_Manager {
     // "FileAudioIndexes"), otherwise by walking `input` from its cursor, which stands at the
     // first tag; script tags met on the walk feed the metadata rules. Then derives the facts:
     // hasVideo, videoFrameCount and videoDuration from the video index; hasAudio, the sample
-    // format (read from the first indexed audio tag) and audioDuration from the audio index.
+    // format (read from the first indexed audio tag) and audioDuration, the end of the sound
+    // of the latest audio tag (its time plus the length its size and payload tell).
     void BuildIndex(IMediaParams* container, CInputStream& input);
     // Without a container: walks on from resumeOffset (nothing when the file holds nothing
     // there) and appends; script tags are passed over. With one: replaces both indexes by the
@@ -126,6 +138,9 @@ class CFLV_Manager {
     };
     static constexpr std::uint64_t kNoTag = std::numeric_limits<std::uint64_t>::max();
 
+    // The bytes at `damageStart` are no tag: moves the cursor to the next confirmed tag start
+    // after them. False, the cursor anywhere, when the file holds none (yet).
+    bool StepOverDamage(CInputStream& input, CFLV_TagSearch& search, std::uint64_t damageStart);
     Added Walk(CInputStream& input, bool readMetadata);
     // The body of the tag at `tagStart` was parsed: index it, or keep its codec extra data.
     // `fileSize` guides the growth of the index. True when an entry was added.
@@ -140,6 +155,11 @@ class CFLV_Manager {
     // After a stored index was loaded by BuildIndex: where a refresh without a container goes on.
     void ResumeAfterStoredIndex();
     void UpdateVideoTotals();
+    // audioDuration: the end of the sound of the latest audio tag.
+    void UpdateAudioDuration(CInputStream& input);
+    // The length of the sound of the audio tag at `position`, as the tag tells it; nothing when
+    // it does not (or the tag cannot be read).
+    std::optional<double> TagSoundMs(CInputStream& input, std::uint64_t position) const;
     void DeriveAudioFormat(CInputStream& input);
 
     // What the last load learnt of each stored index stream ("FileVideoIndexes",

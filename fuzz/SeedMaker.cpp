@@ -4,7 +4,9 @@
 //   fuzz_seeds CORPUS_FOLDER FILE.flv...
 //
 // Into CORPUS_FOLDER/<target>/, for each file:
-//   fuzz_walk, fuzz_tag, fuzz_file  the file
+//   fuzz_walk, fuzz_tag, fuzz_file  the file, and the file damaged as recordings are damaged
+//                                   (NAME_damaged.flv: a 13-byte header, a zero-filled hole,
+//                                   junk, a damaged DataSize, a zero-filled tail)
 //   fuzz_script                     its first script body
 //   fuzz_params                     its index cache files
 //   fuzz_stored_index               its stored index with the stream description, and the file
@@ -35,6 +37,29 @@ std::string LittleEndian(std::uint64_t value, unsigned bytes) {
     std::string out;
     for (unsigned i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
     return out;
+}
+
+// `flv` with the damage that the walk steps over (flv/TagSearch.h), from its end to its start so
+// that the offsets of `tags` stay right: the last tag cut in its body and followed by zeros (a
+// pre-allocated tail), a DataSize two bytes too large in the middle, junk that begins like a
+// video tag and a hole of 11 zeros before that tag, and DataOffset 13 with four more header
+// bytes. Files of fewer than six tags are left as they are.
+std::string Damaged(std::string flv, const std::vector<FlvTag>& tags) {
+    if (tags.size() < 6) return flv;
+    const FlvTag& last = tags.back();
+    flv.resize(last.offset + 11 + last.body.size() / 2);
+    flv.append(512, '\0');
+    const std::size_t middle = tags.size() / 2;
+    flv[tags[middle + 1].offset + 3] = static_cast<char>(flv[tags[middle + 1].offset + 3] + 2);
+    std::string junk("\x09\x7F\xFF\xFF", 4);
+    for (std::uint32_t state = 1; junk.size() < 48;) {
+        state = state * 1103515245 + 12345;
+        junk += static_cast<char>(state >> 16);
+    }
+    flv.insert(tags[middle].offset, std::string(11, '\0') + junk);
+    flv.insert(9, 4, '\0');
+    flv[8] = 13;
+    return flv;
 }
 
 std::string ParamsFile(IMediaParams* params, const fs::path& scratch) {
@@ -83,10 +108,11 @@ int main(int argc, char** argv) {
         const fs::path path = argv[i];
         const std::string flv = FileBytes(path);
         const std::string stem = path.stem().string();
+        const std::vector<FlvTag> tags = TagsOf(flv);
         for (const char* target : {"fuzz_walk", "fuzz_tag", "fuzz_file"}) {
             Save(corpus / target, path.filename().string(), flv);
+            if (tags.size() >= 6) Save(corpus / target, stem + "_damaged.flv", Damaged(flv, tags));
         }
-        const std::vector<FlvTag> tags = TagsOf(flv);
         const auto script = std::find_if(tags.begin(), tags.end(),
                                          [](const FlvTag& tag) { return tag.type == 18; });
         if (script != tags.end()) Save(corpus / "fuzz_script", stem, script->body);

@@ -31,7 +31,7 @@ encode aac_mono_only $tone -c:a aac -ac 1 -ar 16000 -b:a 12k
 encode h264_only $video -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 4
 
 for made in "$work"/*.flv; do
-    rm -f fuzz/corpus/*/"$(basename "$made" .flv)"{,.flv,.v.cache,.a.cache,.nosource}
+    rm -f fuzz/corpus/*/"$(basename "$made" .flv)"{,.flv,_damaged.flv,.v.cache,.a.cache,.nosource}
 done
 "$BUILD_DIR/bin/fuzz_seeds" fuzz/corpus "$work"/*.flv
 du -sh fuzz/corpus

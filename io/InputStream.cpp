@@ -37,7 +37,22 @@ bool CInputStream::RefreshSize() {
     std::uint64_t size = 0;
     if (!file.Size(size)) return false;
     fileSize = size;
+    windowStart += position;
+    position = 0;
+    length = 0;
     return true;
+}
+
+bool CInputStream::PeekAt(std::uint64_t offset, void* buffer, std::size_t count) const {
+    if (offset > fileSize || count > fileSize - offset) return false;
+    if (count == 0) return true;
+    if (offset >= windowStart && offset - windowStart <= length &&
+        count <= length - (offset - windowStart)) {
+        std::memcpy(buffer, data.get() + (offset - windowStart), count);
+        return true;
+    }
+    std::size_t got = 0;
+    return file.ReadAt(offset, buffer, count, got) && got == count;
 }
 
 bool CInputStream::Refill(std::uint64_t count) {

@@ -48,8 +48,11 @@ class CInputStream : public CStream {
     // Frees the name and the window, closes the file and sets fileSize to 0. The cursor
     // (windowStart, position) is kept. May be called on a closed stream.
     void Close() noexcept;
-    // Re-measures fileSize from the open file (it may have grown). The window and cursor are
-    // left alone. False without an open file.
+    // Re-measures fileSize from the open file (it may have grown) and lets go of the window, so
+    // that the next read takes the bytes from the file as they are now: a writer may also have
+    // filled bytes in place (a recorder that pre-allocates its file with zeros and writes the
+    // tags into them), and a window kept over them would go on showing the zeros. The cursor
+    // (Tell) stays. False, with nothing changed, without an open file.
     [[nodiscard]] bool RefreshSize();
 
     // Moves the cursor to the file offset `offset`. Inside the window nothing is read;
@@ -62,6 +65,11 @@ class CInputStream : public CStream {
     // exceeds kMaxRequest; a reload that cannot read them all leaves only what was read.
     [[nodiscard]] bool EnsureAvailable(std::uint64_t count);
     std::uint64_t Tell() const noexcept { return windowStart + position; }
+    // Copies the `count` bytes at file offset `offset` into `buffer` without moving the cursor
+    // or the window: from the window when they lie in it, else with one read of the file. For
+    // a look far ahead that must not cost a window reload. False when the bytes are not all in
+    // the file (or cannot be read).
+    [[nodiscard]] bool PeekAt(std::uint64_t offset, void* buffer, std::size_t count) const;
 
     // Typed reads. A field of a known code is taken at the cursor and the cursor moves past
     // it. A code above DOUBLE is rejected: false, nothing stored, cursor unchanged. An 8-, 16-

@@ -95,9 +95,9 @@ TEST(StoredIndexTest, DamagedAndUncommonStreams) {
 }
 
 // A file opened from a stored index: the indexes and configuration changes come from the
-// container. When the file grows, a refresh goes on from the last indexed tag and ends with the
-// index and changes of a full walk of the grown file; a refresh with a container replaces the
-// indexes again.
+// container. When the file grows (here by a hole and more tags), a refresh goes on from the last
+// indexed tag and ends with the index and changes of a full walk of the grown file; a refresh
+// with a container replaces the indexes again.
 TEST(StoredIndexTest, LoadThenRefresh) {
     ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
     FlvBuilder flv;
@@ -108,7 +108,7 @@ TEST(StoredIndexTest, LoadThenRefresh) {
             // The encoder restarts with another configuration twice.
             if (i == 20 || i == 32) flv.AvcSequenceHeader(i * 40, std::to_string(i));
             flv.AvcFrame(i * 40, i % 10 == 0 ? 1 : 2, 40, 8);
-            flv.Audio(i * 23, 2, 2, 0, 1, 5);
+            flv.Audio(i * 23, 3, 3, 1, 1, 92);  // 23 frames of 16-bit stereo PCM at 44.1 kHz
         }
     };
     frames(0, 30);
@@ -135,10 +135,14 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     ASSERT_NE(loaded.LoadedStoredIndex(true), nullptr);  // as written: it may be stood in for
     EXPECT_TRUE(loaded.LoadedStoredIndex(true)->entries.SharesWith(loaded.videoIndex));
     EXPECT_EQ(loaded.audioIndex, scanned.audioIndex);
+    // The audio ends with its last tag's sound, whichever way the index came.
+    EXPECT_DOUBLE_EQ(scanned.facts.audioDuration, 29 * 23 + 23 * 1000.0 / 44100);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
     EXPECT_EQ(scanned.videoConfigChanges.size(), 1u);
     EXPECT_EQ(loaded.videoConfigChanges, scanned.videoConfigChanges);
 
     const std::size_t loadedSize = flv.Size();
+    flv.Raw(std::string(11, '\0'));  // a zero-filled hole, stepped over
     frames(30, 35);
     file.Append(std::string_view(flv.Bytes()).substr(loadedSize));
     loaded.RefreshIndex(nullptr, file.Input());
@@ -147,11 +151,13 @@ TEST(StoredIndexTest, LoadThenRefresh) {
     full.BuildIndex(nullptr, file.InputAt(13));
     EXPECT_EQ(loaded.videoIndex, full.videoIndex);
     EXPECT_EQ(loaded.audioIndex, full.audioIndex);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, full.facts.audioDuration);
     EXPECT_EQ(full.videoConfigChanges.size(), 2u);
     EXPECT_EQ(loaded.videoConfigChanges, full.videoConfigChanges);
 
     loaded.RefreshIndex(params.Get(), file.Input());
     EXPECT_EQ(loaded.videoIndex, scanned.videoIndex);
+    EXPECT_DOUBLE_EQ(loaded.facts.audioDuration, scanned.facts.audioDuration);
 }
 // A stream over a decoded index reads as the bytes a writer writes, in pieces of any size, from
 // any position and through clones, and refuses changes. A manager that loads it takes the

@@ -163,7 +163,8 @@ TEST_F(BadInputTest, SeekAcrossATimeStampJumpOfDaysIsQuick) {
     const ComPtr<IMediaSource> source = OpenFile(folders.temp.Write("jump.flv", flv), nullptr);
     ASSERT_TRUE(source);
     EXPECT_GE(TrackDuration(source.Get(), true), kJump);
-    EXPECT_EQ(TrackDuration(source.Get(), false), kJump);
+    // The audio ends with the sound of its last tag: one MP3 frame of 576 samples at 22.05 kHz.
+    EXPECT_NEAR(TrackDuration(source.Get(), false), kJump + 576 * 1000.0 / 22050, 0.001);
     for (const bool video : {true, false}) {
         for (const double time : {kJump / 2.0, kJump - 1000.0, 1000.0, kJump + 5000.0}) {
             SCOPED_TRACE(testing::Message() << (video ? "video " : "audio ") << time);

@@ -181,14 +181,15 @@ void ExpectFramesLikePeer(const std::vector<ReadFrame>& frames, const std::vecto
     }
 }
 
-void ExpectPcmLikePeer(const std::string& delivered, const std::string& expected, LONG blockAlign,
-                       LONG rate, double slackMs) {
+void ExpectSoundLikePeer(const std::string& delivered, const std::string& expected, LONG blockAlign,
+                         LONG rate) {
+    constexpr double kMaxDifferenceDb = -40.0;
+    constexpr double kMaxLengthDifferenceMs = 60.0;
     ASSERT_TRUE(!expected.empty() && blockAlign > 0 && rate > 0);
-    const auto mismatch =
-        std::mismatch(delivered.begin(), delivered.end(), expected.begin(), expected.end());
-    const auto same = static_cast<std::size_t>(mismatch.first - delivered.begin());
-    EXPECT_TRUE(std::all_of(mismatch.first, delivered.end(), [](char c) { return c == 0; }))
-        << "the PCM differs from ffmpeg's at byte " << same << " of " << delivered.size();
-    const std::size_t common = std::min(delivered.size(), expected.size());
-    EXPECT_LT(static_cast<double>(common - same) / blockAlign * 1000.0 / rate, slackMs);
+    EXPECT_LE(DifferenceDb(delivered, expected, blockAlign / 2), kMaxDifferenceDb);
+    const double lengthMs =
+        (static_cast<double>(delivered.size()) - static_cast<double>(expected.size())) /
+        blockAlign * 1000.0 / rate;
+    EXPECT_LE(std::abs(lengthMs), kMaxLengthDifferenceMs)
+        << delivered.size() << " bytes against ffmpeg's " << expected.size();
 }

@@ -33,6 +33,15 @@ class FlvTestFile {
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         EXPECT_TRUE(input_.RefreshSize());
     }
+    // Writes `bytes` over the file's bytes at `offset` (as a recorder fills the file it
+    // pre-allocated) and lets the stream measure it again.
+    void Overwrite(std::uint64_t offset, std::string_view bytes) {
+        std::fstream out(temp_.Path() / name_, std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(static_cast<std::streamoff>(offset));
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        EXPECT_TRUE(input_.RefreshSize());
+    }
 
   private:
     TempDir temp_;
