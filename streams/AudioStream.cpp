@@ -344,11 +344,9 @@ void CFlashAudioStream5::Configure(IUnknown* formatObject) {
 
     (void)decoder->Command(kProcessorConfigure, outputFormat.Get(), nullptr);
     if (manager && manager->facts.soundFormat == kSoundFormatAac) {
-        const CExtraData* extra = manager->audioExtra.get();
-        const bool haveExtra = extra != nullptr && !extra->Empty() && extra->Length() <= kLongMax;
-        (void)decoder->SetExtraData(haveExtra ? extra->Data() : nullptr,
-                                    haveExtra ? static_cast<LONG>(extra->Length()) : 0);
+        SetDecoderExtraData(manager->audioExtra.get());
     }
+    appliedConfiguration = -1;
     if (SUCCEEDED(decoder->Reset(0))) {
         ResetDecoding(0);
         // The timeline goes on from the current time, counted at the new rate.
@@ -476,6 +474,7 @@ void CFlashAudioStream5::DecodeNextRecord(ComPtr<IMediaPacket>& pcm, std::uint64
     const IndexEntry& record = manager->audioIndex[nextRecord];
     ++nextRecord;
     tagTime = record.time;
+    ApplyConfigurationFor(record.position);
     // A record outside the file (a damaged stored index) is passed over: reading at the old
     // cursor would decode another tag.
     if (!input->SeekTo(record.position)) return;
@@ -489,14 +488,36 @@ void CFlashAudioStream5::DecodeNextRecord(ComPtr<IMediaPacket>& pcm, std::uint64
         payloadSize = body->PayloadSize();
         payload = body->TakePayload();
     }
-    // A codec configuration that changes before this record goes to the decoder here, ahead
-    // of its payload.
     (void)payload->SetFormat(inputFormat.Get());
     (void)payload->SetPayloadInfo(static_cast<LONG>(payloadSize), static_cast<double>(tagTime));
     (void)decoder->Write(kWriteData, payload.Get());
     ComPtr<IUnknown> decoded;
     (void)decoder->Read(0, 0.0, decoded.Put());
     if (decoded) (void)decoded.As(pcm);
+}
+
+void CFlashAudioStream5::SetDecoderExtraData(const CExtraData* extra) {
+    const bool haveExtra = extra != nullptr && !extra->Empty() && extra->Length() <= kLongMax;
+    (void)decoder->SetExtraData(haveExtra ? extra->Data() : nullptr,
+                                haveExtra ? static_cast<LONG>(extra->Length()) : 0);
+}
+
+void CFlashAudioStream5::ApplyConfigurationFor(std::uint64_t position) {
+    const std::vector<ConfigChange>& changes = manager->audioConfigChanges;
+    if (changes.empty() || manager->facts.soundFormat != kSoundFormatAac) return;
+    const std::ptrdiff_t wanted = LatestConfigChangeBefore(changes, position);
+    if (wanted == appliedConfiguration) return;
+    appliedConfiguration = wanted;
+    if (wanted < 0) {
+        SetDecoderExtraData(manager->audioExtra.get());
+        return;
+    }
+    // A sequence header that can no longer be read (the file changed) leaves the decoder as it is.
+    CExtraData configuration;
+    if (CFLV_Manager::ReadConfiguration(*input, changes[static_cast<std::size_t>(wanted)].position,
+                                        configuration)) {
+        SetDecoderExtraData(&configuration);
+    }
 }
 
 HRESULT CFlashAudioStream5::Place(ComPtr<IMediaPacket> pcm, std::uint64_t tagTime) {

@@ -119,6 +119,11 @@ class CFlashAudioStream5 final : public ComObject<CFlashAudioStream5>,
     // Decodes the next audio record (if it holds a payload) into `pcm` (null when the decoder
     // gave nothing) and gives its tag time.
     void DecodeNextRecord(ComPtr<IMediaPacket>& pcm, std::uint64_t& tagTime);
+    // Gives the decoder the AAC configuration in effect at the record at `position`: the
+    // latest later sequence header before it that differs from the one before (the manager's
+    // audioConfigChanges), or the stream's first (audioExtra). Nothing when it has it already.
+    void ApplyConfigurationFor(std::uint64_t position);
+    void SetDecoderExtraData(const CExtraData* extra);
     // Puts decoded sound of a tag of `tagTime` on the timeline (the rules above).
     HRESULT Place(ComPtr<IMediaPacket> pcm, std::uint64_t tagTime);
     // Once every record is decoded: owes the silence up to the end of the track, if any.
@@ -167,7 +172,10 @@ class CFlashAudioStream5 final : public ComObject<CFlashAudioStream5>,
     bool discontinuityPending = false;  // the next packet carries the discontinuity mark
     bool repositionPending = true;      // the next Seek acts even on the current time
     std::size_t nextRecord = 0;         // the next audio index record to decode
-    double currentTime = 0.0;           // start (ms) of the next packet; -1 after Reset
+    // The AAC configuration the decoder has: an index into the manager's audioConfigChanges, or
+    // -1 for the stream's first.
+    std::ptrdiff_t appliedConfiguration = -1;
+    double currentTime = 0.0;  // start (ms) of the next packet; -1 after Reset
     // The timeline, in sample frames at the output rate: where the next packet starts, and the
     // end of everything placed so far (delivered, queued, owed as silence, waiting behind it).
     std::int64_t position = 0;
