@@ -6,7 +6,8 @@
 //   decode-video FILE [MS]    open with "OnlyVideoOpen", then ReadVideo until the end (or
 //                             until a packet starts at MS milliseconds or later)
 //   decode-audio FILE [MS]    open with "OnlyAudioOpen", then ReadAudio(100 ms) likewise
-//   seek FILE COUNT DURATION  COUNT SeekVideo + ReadVideo pairs at bench::SeekTargets
+//   seek FILE COUNT DURATION  COUNT SeekVideo + ReadVideo pairs at bench::SeekTargets (the
+//                             median of each pair's time, and the processor time of all)
 //   first FILE HASH           time to first picture: an open with "FileHash" HASH, the first
 //                             ReadVideo and the first ReadAudio of 100 ms
 // Each prints "name=value" lines: the timed part's seconds and the peak resident memory. The
@@ -164,6 +165,7 @@ int Seek(const char* file, int count, double durationMs) {
     ComPtr<IMediaSource> source = OpenSource(file, nullptr, L"OnlyVideoOpen");
     if (!source) return 1;
     std::vector<double> times;
+    const double cpuStart = bench::CpuSeconds();
     for (const double target : bench::SeekTargets(count, durationMs)) {
         const double start = bench::Now();
         ComPtr<IUnknown> data;
@@ -178,6 +180,7 @@ int Seek(const char* file, int count, double durationMs) {
     for (const double time : times) total += time;
     bench::Report("median_seconds", bench::Median(times));
     bench::Report("mean_seconds", times.empty() ? 0.0 : total / static_cast<double>(times.size()));
+    bench::Report("cpu_seconds", bench::CpuSeconds() - cpuStart);
     return 0;
 }
 

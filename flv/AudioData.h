@@ -27,6 +27,8 @@ class CFLV_AudioData final : public CFlashObject {
     static constexpr std::uint32_t kNellymoser16kMono = 4;
     static constexpr std::uint32_t kNellymoser8kMono = 5;
     static constexpr std::uint32_t kNellymoser = 6;
+    static constexpr std::uint32_t kG711ALaw = 7;
+    static constexpr std::uint32_t kG711MuLaw = 8;
     static constexpr std::uint32_t kAac = 10;
     static constexpr std::uint32_t kSpeex = 11;
 

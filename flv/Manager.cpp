@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
+#include <vector>
 
 #include "flv/AudioData.h"
+#include "flv/AudioSound.h"
 #include "flv/Header.h"
 #include "flv/IndexMemory.h"
 #include "flv/Metadata.h"
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
+#include "flv/StoredIndexStream.h"
 #include "flv/TagLayout.h"
 #include "flv/TagSearch.h"
 #include "flv/TemplateData.h"
@@ -20,6 +24,8 @@ namespace {
 constexpr std::int32_t kHostPcm16 = 0x10000;          // 16-bit little-endian PCM
 constexpr std::int32_t kHostPcm16Platform = 0x10001;  // 16-bit PCM in platform byte order
 constexpr std::int32_t kHostPcm8 = 0x10004;           // 8-bit PCM
+constexpr std::int32_t kHostG711ALaw = 0x10006;
+constexpr std::int32_t kHostG711MuLaw = 0x10007;
 constexpr std::int32_t kHostAdpcm = 0x1100D;
 constexpr std::int32_t kHostMp3 = 0x15001;
 constexpr std::int32_t kHostAac = 0x15002;
@@ -27,7 +33,13 @@ constexpr std::int32_t kHostNellymoser = 0x15025;
 constexpr std::int32_t kHostSpeex = 0x15027;
 constexpr WORD kWaveFormatMp3 = 0x55;
 
+// The stored index streams of a container, and the kind of record each is written with.
+constexpr const wchar_t* kStoredIndexNames[2] = {L"FileVideoIndexes", L"FileAudioIndexes"};
+constexpr std::uint32_t kStoredIndexKinds[2] = {kStoredVideoKind, kStoredAudioKind};
+
 constexpr std::int32_t kSampleRates[4] = {5500, 11025, 22050, 44100};
+// G.711 is 8 kHz whatever the SoundRate field says (writers put 0 there, "5.5 kHz").
+constexpr std::int32_t kG711Rate = 8000;
 constexpr double kStandInFrameRate = 30.0;
 constexpr std::uint32_t kAudioFrameType = 2;
 
@@ -44,7 +56,7 @@ std::uint64_t VideoEntryTime(std::uint32_t tagTime, std::int32_t compositionTime
 // memory pages are costly, and capacity that is never filled costs none. One step reserves at
 // most eightfold or kLargeStep entries, whichever is more, and never more than the rest of the
 // file could hold, so that a projection from an unusual start stays harmless.
-void Append(std::vector<IndexEntry>& index, const IndexEntry& entry, std::uint64_t fileSize) {
+void Append(IndexArray& index, const IndexEntry& entry, std::uint64_t fileSize) {
     if (index.size() == index.capacity()) {
         constexpr std::size_t kFirstCapacity = 64;
         constexpr double kLargeStep = 1 << 22;
@@ -116,6 +128,8 @@ bool CFLV_Manager::ReadConfiguration(CInputStream& input, std::uint64_t position
 }
 
 void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
+    ForgetLoadedStreams();
+    storedIndexUnusable_ = false;
     videoIndex.clear();
     audioIndex.clear();
     videoConfigChanges.clear();
@@ -134,11 +148,13 @@ void CFLV_Manager::BuildIndex(IMediaParams* container, CInputStream& input) {
     if (!audioIndex.empty()) {
         facts.hasAudio = true;
         DeriveAudioFormat(input);
-        facts.audioDuration = static_cast<double>(audioIndex.back().time);
+        UpdateAudioDuration(input);
     }
 }
 
 void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
+    // The indexes change: what stood for them does no longer.
+    ForgetLoadedStreams();
     Added added;
     if (container != nullptr) {
         added = LoadStoredIndex(container);
@@ -147,9 +163,7 @@ void CFLV_Manager::RefreshIndex(IMediaParams* container, CInputStream& input) {
         added = Walk(input, false);
     }
     if (added.video && !videoIndex.empty()) UpdateVideoTotals();
-    if (added.audio && !audioIndex.empty()) {
-        facts.audioDuration = static_cast<double>(audioIndex.back().time);
-    }
+    if (added.audio && !audioIndex.empty()) UpdateAudioDuration(input);
 }
 
 void CFLV_Manager::ResumeAfterStoredIndex() {
@@ -301,6 +315,42 @@ void CFLV_Manager::UpdateVideoTotals() {
     facts.videoDuration = 1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(latest);
 }
 
+void CFLV_Manager::UpdateAudioDuration(CInputStream& input) {
+    // The latest tag (the last of equal times) ends the track: a tag that goes back in time
+    // has its sound laid over what was already played.
+    const IndexEntry* latest = &audioIndex.front();
+    for (const IndexEntry& entry : audioIndex) {
+        if (entry.time >= latest->time) latest = &entry;
+    }
+    facts.audioDuration =
+        static_cast<double>(latest->time) + TagSoundMs(input, latest->position).value_or(0.0);
+}
+
+std::optional<double> CFLV_Manager::TagSoundMs(CInputStream& input, std::uint64_t position) const {
+    FlvTagHeader header;
+    if (!input.SeekTo(position) || !ReadFlvTagHeader(input, header) ||
+        header.tagType != kFlvAudioTag || !FlvBytesInFile(input, header.dataSize)) {
+        return std::nullopt;
+    }
+    const std::uint64_t bodyEnd = input.Tell() + header.dataSize;
+    CFLV_AudioData body;
+    body.DataSize = header.dataSize;
+    if (!body.Scan(input) || body.IsSequenceHeader()) return std::nullopt;
+    const AudioTagFields fields{body.SoundFormat(), body.SoundRate(), body.SoundSize(),
+                                body.SoundType()};
+    // Only the bytes the format needs are read (at most the 16 MB a tag can hold).
+    std::vector<BYTE> start;
+    const std::uint64_t needed = AudioSoundBytesNeeded(fields, body.PayloadSize());
+    if (needed > 0 &&
+        (!input.SeekTo(bodyEnd - body.PayloadSize()) || !input.ReadBytes(start, needed))) {
+        return std::nullopt;
+    }
+    const std::span<const BYTE> config =
+        audioExtra ? std::span<const BYTE>(audioExtra->Data(), audioExtra->Length())
+                   : std::span<const BYTE>();
+    return AudioTagSoundMs(fields, body.PayloadSize(), start, config);
+}
+
 void CFLV_Manager::DeriveAudioFormat(CInputStream& input) {
     if (!input.SeekTo(audioIndex.front().position)) return;
     FlvTagHeader header;
@@ -347,6 +397,12 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
         case CFLV_AudioData::kSpeex:
             facts.audioCodecCode = kHostSpeex;
             break;
+        case CFLV_AudioData::kG711ALaw:
+        case CFLV_AudioData::kG711MuLaw:
+            wave.wFormatTag = 0;
+            facts.audioCodecCode =
+                format == CFLV_AudioData::kG711ALaw ? kHostG711ALaw : kHostG711MuLaw;
+            break;
         default:
             wave.wFormatTag = 0;
             break;
@@ -360,6 +416,8 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
         rate = 16000;
     } else if (format == CFLV_AudioData::kNellymoser8kMono) {
         rate = 8000;
+    } else if (format == CFLV_AudioData::kG711ALaw || format == CFLV_AudioData::kG711MuLaw) {
+        rate = kG711Rate;
     }
     facts.sampleRate = rate;
     facts.channels = static_cast<std::int32_t>(body.SoundType()) + 1;
@@ -375,6 +433,8 @@ void CFLV_Manager::ApplyAudioFormat(const CFLV_AudioData& body, StreamFacts& fac
 CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
     videoIndex.clear();
     audioIndex.clear();
+    ForgetLoadedStreams();
+    storedIndexUnusable_ = false;
     videoConfigChanges.clear();
     audioConfigChanges.clear();
     bool videoFacts = false;
@@ -394,14 +454,41 @@ CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
         (void)container->GetLong(Bstr(L"AudioDataRate").Get(), -1, &facts.audioDataRate);
         audioFacts = true;
     }
-    for (const wchar_t* name : {L"FileVideoIndexes", L"FileAudioIndexes"}) {
+    std::uint64_t contributed[2] = {0, 0};
+    for (std::size_t i = 0; i < 2; ++i) {
         ComPtr<IStream> stream;
-        if (FAILED(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) || !stream) {
+        if (FAILED(container->GetStream(Bstr(kStoredIndexNames[i]).Get(), 0, 1, stream.Put())) ||
+            !stream) {
             continue;
         }
         StoredIndexExtras extras;
-        // A damaged or short stream keeps what it held before the damage.
-        (void)ReadStoredIndex(stream.Get(), extras, videoIndex, audioIndex);
+        StoredIndexRead read;
+        IndexArray video;
+        IndexArray audio;
+        if (const auto content = StoredIndexContentOf(stream.Get())) {
+            // A stream that holds an index decoded before: its records are taken as they are,
+            // shared, and its bytes are never made.
+            extras.video = content->videoExtra;
+            extras.audio = content->audioExtra;
+            (content->kind == kStoredVideoKind ? video : audio) = content->entries;
+            read = {true, true, content->kind};
+        } else {
+            // A damaged or short stream keeps what it held before the damage.
+            read = ReadStoredIndex(stream.Get(), extras, video, audio);
+        }
+        if (read.failed) {
+            // Found damaged as it was read (a cache file's stream checks its bytes): nothing of
+            // it is used, and the owner walks the file instead.
+            storedIndexUnusable_ = true;
+            continue;
+        }
+        contributed[i] = read.kind == kStoredVideoKind ? video.size() : audio.size();
+        if (read.canonical) {
+            loadedStreams_[i] = {true, read.kind != 0 ? read.kind : kStoredIndexKinds[i],
+                                 extras.video, extras.audio};
+        }
+        videoIndex.Append(video);
+        audioIndex.Append(audio);
         if (videoFacts && !videoExtra && !extras.video.Empty()) {
             videoExtra = std::make_unique<CExtraData>(std::move(extras.video));
         }
@@ -409,13 +496,37 @@ CFLV_Manager::Added CFLV_Manager::LoadStoredIndex(IMediaParams* container) {
             audioExtra = std::make_unique<CExtraData>(std::move(extras.audio));
         }
     }
+    // A stream stands for an index only when that index holds its records and no others.
+    for (std::size_t i = 0; i < 2; ++i) {
+        LoadedStream& loaded = loadedStreams_[i];
+        const IndexArray& index = loaded.kind == kStoredVideoKind ? videoIndex : audioIndex;
+        if (loaded.usable && index.size() != contributed[i]) loaded = {};
+    }
     for (auto [name, changes] : {std::pair{L"FileVideoConfigChanges", &videoConfigChanges},
                                  std::pair{L"FileAudioConfigChanges", &audioConfigChanges}}) {
         ComPtr<IStream> stream;
         if (SUCCEEDED(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) && stream) {
-            // A damaged stream keeps the changes before the damage.
-            (void)ReadConfigChanges(stream.Get(), *changes);
+            // A damaged stream keeps the changes before the damage; one that failed to read
+            // gives none, and makes the stored index unusable.
+            bool failed = false;
+            (void)ReadConfigChanges(stream.Get(), *changes, &failed);
+            if (failed) storedIndexUnusable_ = true;
         }
     }
     return {!videoIndex.empty(), !audioIndex.empty()};
+}
+
+void CFLV_Manager::ForgetLoadedStreams() noexcept {
+    for (LoadedStream& loaded : loadedStreams_) loaded = {};
+}
+
+std::shared_ptr<const StoredIndexContent> CFLV_Manager::LoadedStoredIndex(bool video) const {
+    const LoadedStream& loaded = loadedStreams_[video ? 0 : 1];
+    if (!loaded.usable) return nullptr;
+    auto content = std::make_shared<StoredIndexContent>();
+    content->videoExtra = loaded.videoExtra;
+    content->audioExtra = loaded.audioExtra;
+    content->entries = loaded.kind == kStoredVideoKind ? videoIndex : audioIndex;
+    content->kind = loaded.kind;
+    return content;
 }

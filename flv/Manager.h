@@ -41,11 +41,12 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "flv/ConfigChange.h"
 #include "flv/ExtraData.h"
-#include "flv/IndexEntry.h"
+#include "flv/IndexArray.h"
 #include "flv/StreamFacts.h"
 #include "io/InputStream.h"
 #include "io/OutputStream.h"
@@ -54,6 +55,7 @@
 class CFLV_AudioData;
 class CFLV_TagSearch;
 class CFLV_VideoData;
+struct StoredIndexContent;
 
 class CFLV_Manager {
   public:
@@ -61,6 +63,9 @@ class CFLV_Manager {
     virtual ~CFLV_Manager() = default;
     CFLV_Manager(const CFLV_Manager&) = delete;
     CFLV_Manager& operator=(const CFLV_Manager&) = delete;
+    // A manager that starts over is a new one moved in (`manager = CFLV_Manager()`).
+    CFLV_Manager(CFLV_Manager&&) = default;
+    CFLV_Manager& operator=(CFLV_Manager&&) = default;
 
     // Empties both indexes, then fills them: from `container` when one is given (its
     // "VideoCodecType", "VideoWidth", "VideoHeight", "VideoFrameRate", "VideoDateRate",
@@ -68,7 +73,8 @@ class CFLV_Manager {
     // "FileAudioIndexes"), otherwise by walking `input` from its cursor, which stands at the
     // first tag; script tags met on the walk feed the metadata rules. Then derives the facts:
     // hasVideo, videoFrameCount and videoDuration from the video index; hasAudio, the sample
-    // format (read from the first indexed audio tag) and audioDuration from the audio index.
+    // format (read from the first indexed audio tag) and audioDuration, the end of the sound
+    // of the latest audio tag (its time plus the length its size and payload tell).
     void BuildIndex(IMediaParams* container, CInputStream& input);
     // Without a container: walks on from resumeOffset (nothing when the file holds nothing
     // there) and appends; script tags are passed over. With one: replaces both indexes by the
@@ -91,8 +97,8 @@ class CFLV_Manager {
     static bool ReadConfiguration(CInputStream& input, std::uint64_t position,
                                   CExtraData& configuration);
 
-    std::vector<IndexEntry> videoIndex;
-    std::vector<IndexEntry> audioIndex;
+    IndexArray videoIndex;
+    IndexArray audioIndex;
     StreamFacts facts;
     // Codec extra data of each stream (AVC or VP6 configuration, AAC configuration), taken
     // from the first tag that carries it and never replaced.
@@ -106,6 +112,19 @@ class CFLV_Manager {
     // them has none.
     std::vector<ConfigChange> videoConfigChanges;
     std::vector<ConfigChange> audioConfigChanges;
+    // After a load of a stored index: the stream "FileVideoIndexes" (video true) or
+    // "FileAudioIndexes" as it was read, with the index of its kind as its records, when it was
+    // exactly what that gives (a stream written from it) and the index holds its records and no
+    // others. A stream made from it (flv/StoredIndexStream.h) may then take its place in the
+    // container, and this manager's records are shared with whoever loads that. Null otherwise,
+    // and once a walk has changed the indexes.
+    std::shared_ptr<const StoredIndexContent> LoadedStoredIndex(bool video) const;
+    // The last load of a stored index met a stream that failed to read (a cache file's stream
+    // that checks its bytes as they are read, found damaged): nothing of that stream is in the
+    // indexes, and the owner starts over with a new manager and a walk of the file, as for a
+    // cache file that does not load.
+    bool StoredIndexUnusable() const noexcept { return storedIndexUnusable_; }
+
     // File offset of the tag at which the last walk stopped. After BuildIndex loaded a stored
     // index, the last indexed tag (or the first tag when none), so that a refresh of a file
     // opened from the cache still follows the file as it grows.
@@ -136,7 +155,24 @@ class CFLV_Manager {
     // After a stored index was loaded by BuildIndex: where a refresh without a container goes on.
     void ResumeAfterStoredIndex();
     void UpdateVideoTotals();
+    // audioDuration: the end of the sound of the latest audio tag.
+    void UpdateAudioDuration(CInputStream& input);
+    // The length of the sound of the audio tag at `position`, as the tag tells it; nothing when
+    // it does not (or the tag cannot be read).
+    std::optional<double> TagSoundMs(CInputStream& input, std::uint64_t position) const;
     void DeriveAudioFormat(CInputStream& input);
+
+    // What the last load learnt of each stored index stream ("FileVideoIndexes",
+    // "FileAudioIndexes"), for LoadedStoredIndex.
+    struct LoadedStream {
+        bool usable = false;
+        std::uint32_t kind = 0;
+        CExtraData videoExtra;
+        CExtraData audioExtra;
+    };
+    LoadedStream loadedStreams_[2];
+    void ForgetLoadedStreams() noexcept;
+    bool storedIndexUnusable_ = false;
 
     // The start of the tag that the last walk took in although its PreviousTagSize was not yet
     // in the file (resumeOffset names the same tag); kNoTag otherwise.

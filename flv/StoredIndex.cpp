@@ -1,20 +1,35 @@
 #include "flv/StoredIndex.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "flv/IndexMemory.h"
 
 namespace {
-constexpr std::uint64_t kReadBlockRecords = 1024;
+// Records are read a block at a time (a quarter of a megabyte): few calls on a stream that reads
+// a file, and a buffer that stays small beside the index it fills (fresh memory is costly).
+constexpr std::uint64_t kReadBlockRecords = 7282;
 constexpr std::uint64_t kBatches = 8;
 
 void PutLittle(BYTE* target, std::uint64_t value, unsigned bytes) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(target, &value, bytes);
+        return;
+    }
     for (unsigned i = 0; i < bytes; ++i) target[i] = static_cast<BYTE>(value >> (8 * i));
 }
 
 std::uint64_t GetLittle(const BYTE* source, unsigned bytes) {
+    if constexpr (std::endian::native == std::endian::little) {
+        // One load where the processor's order is the stream's.
+        std::uint64_t value = 0;
+        std::memcpy(&value, source, bytes);
+        return value;
+    }
     std::uint64_t value = 0;
     for (unsigned i = bytes; i > 0; --i) value = (value << 8) | source[i - 1];
     return value;
@@ -38,36 +53,51 @@ HRESULT WriteInt32(IStream* stream, std::uint64_t value) {
     return WriteAll(stream, bytes, sizeof bytes);
 }
 
-void EncodeRecord(BYTE* record, const IndexEntry& entry, std::uint32_t kind) {
-    std::fill(record, record + kStoredRecordSize, BYTE{0});
-    PutLittle(record, entry.position, 8);
-    PutLittle(record + 8, entry.time, 8);
-    PutLittle(record + 24, entry.frameType, 4);
-    PutLittle(record + 32, kind, 4);
-}
-
 // Converts `count` entries starting at `first` into `buffer` and writes them in one write.
 HRESULT WriteRecords(IStream* stream, std::vector<BYTE>& buffer, const IndexEntry* first,
                      std::uint64_t count, std::uint32_t kind) {
     for (std::uint64_t i = 0; i < count; ++i) {
-        EncodeRecord(buffer.data() + i * kStoredRecordSize, first[i], kind);
+        EncodeStoredRecord(buffer.data() + i * kStoredRecordSize, first[i], kind);
     }
     return WriteAll(stream, buffer.data(), count * kStoredRecordSize);
 }
 
-// Reads up to `count` bytes; returns how many came (fewer only at the end or on failure).
-std::uint64_t ReadSome(IStream* stream, BYTE* target, std::uint64_t count) {
-    ULONG got = 0;
-    if (FAILED(stream->Read(target, static_cast<ULONG>(count), &got))) return 0;
-    return std::min<std::uint64_t>(got, count);
-}
+// Reads a stream, noting whether any read failed: a stream that checks its bytes as they are read
+// (a large one of a loaded cache file) fails a read when it finds them damaged, and then nothing
+// read from it may be used.
+class StreamReader {
+  public:
+    explicit StreamReader(IStream* stream) : stream_(stream) {}
+    bool Failed() const { return failed_; }
 
-bool ReadInt32(IStream* stream, std::int32_t& value) {
-    BYTE bytes[4];
-    if (ReadSome(stream, bytes, sizeof bytes) != sizeof bytes) return false;
-    value = static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLittle(bytes, 4)));
-    return true;
-}
+    // Reads up to `count` bytes; returns how many came (fewer only at the end or on failure).
+    std::uint64_t Some(BYTE* target, std::uint64_t count) {
+        ULONG got = 0;
+        if (FAILED(stream_->Read(target, static_cast<ULONG>(count), &got))) {
+            failed_ = true;
+            return 0;
+        }
+        return std::min<std::uint64_t>(got, count);
+    }
+
+    bool Int32(std::int32_t& value) {
+        BYTE bytes[4];
+        if (Some(bytes, sizeof bytes) != sizeof bytes) return false;
+        value = static_cast<std::int32_t>(static_cast<std::uint32_t>(GetLittle(bytes, 4)));
+        return true;
+    }
+
+    // Reads on to the end of the stream through `buffer`, so that a stream that checks its bytes
+    // has seen them all.
+    void ToEnd(BYTE* buffer, std::uint64_t capacity) {
+        while (!failed_ && Some(buffer, capacity) > 0) {
+        }
+    }
+
+  private:
+    IStream* stream_;
+    bool failed_ = false;
+};
 
 // The stream's size, from Stat or else from a seek to its end; false when neither answers.
 bool StreamSize(IStream* stream, std::uint64_t& size) {
@@ -84,20 +114,29 @@ bool StreamSize(IStream* stream, std::uint64_t& size) {
 
 // Reads an extra-data block of `declared` bytes (nothing when it is 0 or less) if the stream
 // holds that many more bytes.
-bool ReadExtra(IStream* stream, std::int32_t declared, std::uint64_t& left, CExtraData& extra) {
+bool ReadExtra(StreamReader& reader, std::int32_t declared, std::uint64_t& left,
+               CExtraData& extra) {
     if (declared <= 0) return true;
     const auto count = static_cast<std::uint64_t>(declared);
     if (count > left) return false;
     std::vector<BYTE> bytes(count);
-    if (ReadSome(stream, bytes.data(), count) != count) return false;
+    if (reader.Some(bytes.data(), count) != count) return false;
     left -= count;
     extra.Assign(bytes.data(), count);
     return true;
 }
 }  // namespace
 
+void EncodeStoredRecord(BYTE* record, const IndexEntry& entry, std::uint32_t kind) noexcept {
+    std::memset(record, 0, kStoredRecordSize);
+    PutLittle(record, entry.position, 8);
+    PutLittle(record + 8, entry.time, 8);
+    PutLittle(record + 24, entry.frameType, 4);
+    PutLittle(record + 32, kind, 4);
+}
+
 HRESULT WriteStoredIndex(IStream* stream, const CExtraData* videoExtra,
-                         const CExtraData* audioExtra, const std::vector<IndexEntry>& entries,
+                         const CExtraData* audioExtra, std::span<const IndexEntry> entries,
                          std::uint32_t kind) noexcept {
     if (stream == nullptr) return E_POINTER;
     try {
@@ -129,51 +168,91 @@ HRESULT WriteStoredIndex(IStream* stream, const CExtraData* videoExtra,
     }
 }
 
-bool ReadStoredIndex(IStream* stream, StoredIndexExtras& extras,
-                     std::vector<IndexEntry>& videoIndex, std::vector<IndexEntry>& audioIndex) {
-    if (stream == nullptr) return false;
-    std::uint64_t size = 0;
-    if (!StreamSize(stream, size)) return false;
-    if (FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr))) return false;
-
+namespace {
+// ReadStoredIndex up to the last record: V, A, the extra data, N and the records.
+void ReadRecords(StreamReader& reader, std::uint64_t size, StoredIndexExtras& extras,
+                 IndexArray& videoIndex, IndexArray& audioIndex, StoredIndexRead& result) {
     std::int32_t videoBytes = 0;
     std::int32_t audioBytes = 0;
     std::int32_t declared = 0;
-    if (size < 8 || !ReadInt32(stream, videoBytes) || !ReadInt32(stream, audioBytes)) return false;
+    if (size < 8 || !reader.Int32(videoBytes) || !reader.Int32(audioBytes)) return;
     std::uint64_t left = size - 8;
-    if (!ReadExtra(stream, videoBytes, left, extras.video) ||
-        !ReadExtra(stream, audioBytes, left, extras.audio)) {
-        return false;
+    if (!ReadExtra(reader, videoBytes, left, extras.video) ||
+        !ReadExtra(reader, audioBytes, left, extras.audio)) {
+        return;
     }
-    if (left < 4 || !ReadInt32(stream, declared)) return false;
+    if (left < 4 || !reader.Int32(declared)) return;
     left -= 4;
-    if (declared <= 0) return true;
+    // What a writer writes: sizes and a count that are not negative, exactly the records counted.
+    bool canonical = videoBytes >= 0 && audioBytes >= 0 && declared >= 0 &&
+                     left == static_cast<std::uint64_t>(std::max(declared, 0)) * kStoredRecordSize;
+    if (declared <= 0) {
+        result.complete = true;
+        result.canonical = canonical;
+        return;
+    }
 
     // Never more records than the stream can hold, whatever N says.
-    const std::uint64_t wanted = static_cast<std::uint64_t>(declared);
+    const auto wanted = static_cast<std::uint64_t>(declared);
     std::uint64_t remaining = std::min(wanted, left / kStoredRecordSize);
-    std::vector<BYTE> block(std::min(remaining, kReadBlockRecords) * kStoredRecordSize);
-    bool reserved = false;
+    // Not cleared: every byte used is read into it first.
+    const std::unique_ptr<BYTE[]> block(
+        new BYTE[std::min(remaining, kReadBlockRecords) * kStoredRecordSize]);
+    std::uint32_t firstKind = 0;
+    IndexStorage* video = nullptr;
+    IndexStorage* audio = nullptr;
     while (remaining > 0) {
         const std::uint64_t records = std::min(remaining, kReadBlockRecords);
         const std::uint64_t got =
-            ReadSome(stream, block.data(), records * kStoredRecordSize) / kStoredRecordSize;
-        for (std::uint64_t i = 0; i < got; ++i) {
-            const BYTE* record = block.data() + i * kStoredRecordSize;
-            const auto kind = static_cast<std::uint32_t>(GetLittle(record + 32, 4));
-            std::vector<IndexEntry>& target = kind == kStoredVideoKind ? videoIndex : audioIndex;
-            if (!reserved) {
-                // A stream holds one kind of record: room for all of them at once.
-                ReserveIndex(target, target.size() + remaining);
-                reserved = true;
-            }
-            target.push_back({GetLittle(record, 8), GetLittle(record + 8, 8),
-                              static_cast<std::uint32_t>(GetLittle(record + 24, 4))});
+            reader.Some(block.get(), records * kStoredRecordSize) / kStoredRecordSize;
+        if (got > 0 && firstKind == 0) {
+            // A stream holds one kind of record: room for all of them at once.
+            const auto kind = static_cast<std::uint32_t>(GetLittle(block.get() + 32, 4));
+            firstKind = kind == kStoredVideoKind ? kStoredVideoKind : kStoredAudioKind;
+            IndexArray& first = kind == kStoredVideoKind ? videoIndex : audioIndex;
+            ReserveIndex(first, first.size() + remaining);
         }
-        if (got < records) return false;
+        bool reservedZero = true;
+        bool oneKind = true;
+        for (std::uint64_t i = 0; i < got; ++i) {
+            const BYTE* record = block.get() + i * kStoredRecordSize;
+            const auto kind = static_cast<std::uint32_t>(GetLittle(record + 32, 4));
+            reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
+            oneKind &= kind == firstKind;
+            IndexStorage*& target = kind == kStoredVideoKind ? video : audio;
+            if (target == nullptr) {
+                target = &(kind == kStoredVideoKind ? videoIndex : audioIndex).Own();
+            }
+            target->push_back({GetLittle(record, 8), GetLittle(record + 8, 8),
+                               static_cast<std::uint32_t>(GetLittle(record + 24, 4))});
+        }
+        canonical = canonical && reservedZero && oneKind;
+        if (got < records) return;
         remaining -= records;
     }
-    return wanted * kStoredRecordSize <= left;
+    result.complete = wanted * kStoredRecordSize <= left;
+    result.canonical = canonical && result.complete;
+    result.kind = firstKind;
+}
+}  // namespace
+
+StoredIndexRead ReadStoredIndex(IStream* stream, StoredIndexExtras& extras, IndexArray& videoIndex,
+                                IndexArray& audioIndex) {
+    StoredIndexRead result;
+    if (stream == nullptr) return result;
+    std::uint64_t size = 0;
+    if (!StreamSize(stream, size)) return result;
+    if (FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr))) return result;
+    StreamReader reader(stream);
+    ReadRecords(reader, size, extras, videoIndex, audioIndex, result);
+    // The rest of the stream is read too (nothing when it is as written), so that a stream that
+    // checks its bytes has checked every one before what it gave is used.
+    if (!reader.Failed()) {
+        BYTE rest[4096];
+        reader.ToEnd(rest, sizeof rest);
+    }
+    result.failed = reader.Failed();
+    return result;
 }
 
 HRESULT WriteConfigChanges(IStream* stream, const std::vector<ConfigChange>& changes) noexcept {
@@ -189,27 +268,36 @@ HRESULT WriteConfigChanges(IStream* stream, const std::vector<ConfigChange>& cha
     return hr;
 }
 
-bool ReadConfigChanges(IStream* stream, std::vector<ConfigChange>& changes) {
+bool ReadConfigChanges(IStream* stream, std::vector<ConfigChange>& changes, bool* failed) {
     changes.clear();
+    if (failed != nullptr) *failed = false;
     std::uint64_t size = 0;
     std::int32_t declared = 0;
     if (stream == nullptr || !StreamSize(stream, size) ||
-        FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr)) || size < 4 ||
-        !ReadInt32(stream, declared)) {
+        FAILED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr)) || size < 4) {
         return false;
     }
-    if (declared <= 0) return declared == 0;
+    StreamReader reader(stream);
+    bool whole = reader.Int32(declared) && declared >= 0;
     // Never more records than the stream can hold, whatever N says.
-    const auto wanted = static_cast<std::uint64_t>(declared);
+    const auto wanted = static_cast<std::uint64_t>(std::max(declared, 0));
     const std::uint64_t present = std::min(wanted, (size - 4) / kConfigChangeRecordSize);
     changes.reserve(present);
-    for (std::uint64_t i = 0; i < present; ++i) {
+    for (std::uint64_t i = 0; whole && i < present; ++i) {
         BYTE record[kConfigChangeRecordSize];
-        if (ReadSome(stream, record, sizeof record) != sizeof record) return false;
+        if (reader.Some(record, sizeof record) != sizeof record) {
+            whole = false;
+            break;
+        }
         const ConfigChange change{GetLittle(record, 8), GetLittle(record + 8, 8)};
         // Changes are in file order; one that is not is damage, and is left out.
         if (!changes.empty() && change.position <= changes.back().position) continue;
         changes.push_back(change);
     }
-    return present == wanted;
+    BYTE rest[256];
+    reader.ToEnd(rest, sizeof rest);
+    // A stream found damaged as it was read gives nothing.
+    if (reader.Failed()) changes.clear();
+    if (failed != nullptr) *failed = reader.Failed();
+    return whole && !reader.Failed() && present == wanted;
 }

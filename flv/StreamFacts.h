@@ -29,5 +29,5 @@ struct StreamFacts {
     LONG soundFormat = 2;                 // FLV SoundFormat, or a value from the metadata
     WAVEFORMATEX waveFormat{};            // the audio sample format for the host
     std::int32_t audioCodecCode = 0;      // host audio codec code
-    double audioDuration = 0.0;           // milliseconds
+    double audioDuration = 0.0;           // ms: where the sound of the latest tag ends
 };

@@ -24,7 +24,7 @@ std::string Written(CFlashObject& element) {
     return std::string(reinterpret_cast<const char*>(output.Data()), output.Position());
 }
 
-void ReadIndexed(CInputStream& input, const std::vector<IndexEntry>& index, bool video) {
+void ReadIndexed(CInputStream& input, const IndexArray& index, bool video) {
     for (std::size_t i = 0; i < index.size() && i < kMaxIndexed; ++i) {
         const IndexEntry& entry = index[i];
         FUZZ_CHECK(input.SeekTo(entry.position));

@@ -64,7 +64,7 @@ bool HasNestedTagStart(const std::uint8_t* data, std::size_t size, CInputStream&
 }
 
 // Removes from `index` the entry at `position` unless `reference` holds one there too.
-void DropUnlessIn(std::vector<IndexEntry>& index, const std::vector<IndexEntry>& reference,
+void DropUnlessIn(std::vector<IndexEntry>& index, const IndexArray& reference,
                   std::uint64_t position) {
     const auto at = [position](const IndexEntry& entry) { return entry.position == position; };
     if (std::none_of(reference.begin(), reference.end(), at)) {
@@ -102,8 +102,8 @@ int FuzzWalk(const std::uint8_t* data, std::size_t size) {
     file.Append(data + cut, size - cut);
     FUZZ_CHECK(growing.RefreshSize());
     grown.RefreshIndex(nullptr, growing);
-    const std::vector<IndexEntry> video = grown.videoIndex;
-    const std::vector<IndexEntry> audio = grown.audioIndex;
+    const std::vector<IndexEntry> video = grown.videoIndex.ToVector();
+    const std::vector<IndexEntry> audio = grown.audioIndex.ToVector();
     grown.RefreshIndex(nullptr, growing);
     FUZZ_CHECK(grown.videoIndex == video && grown.audioIndex == audio);
 
@@ -112,8 +112,8 @@ int FuzzWalk(const std::uint8_t* data, std::size_t size) {
     CFLV_Manager walked;
     walked.BuildIndex(nullptr, whole);
     FUZZ_CHECK(walked.facts.videoFrameCount == walked.videoIndex.size());
-    std::vector<IndexEntry> grownVideo = grown.videoIndex;
-    std::vector<IndexEntry> grownAudio = grown.audioIndex;
+    std::vector<IndexEntry> grownVideo = grown.videoIndex.ToVector();
+    std::vector<IndexEntry> grownAudio = grown.audioIndex.ToVector();
     if (cutInPreviousTagSize) {
         DropUnlessIn(grownVideo, walked.videoIndex, cutTag);
         DropUnlessIn(grownAudio, walked.audioIndex, cutTag);

@@ -187,9 +187,12 @@ void AudioDecoder::CloseDecoder() {
 }
 
 void AudioDecoder::DropHeldState() {
-    if (codec_) avcodec_flush_buffers(codec_.get());
-    // A parser has no flush of its own: a fresh one forgets the partial frame it held.
-    if (parser_) parser_.reset(av_parser_init(AV_CODEC_ID_MP3));
+    // avcodec_flush_buffers leaves the filter state of decoders without a flush of their own
+    // (Nellymoser, Speex), and a parser has none at all: the decoder and parser are closed, and
+    // the next payload opens fresh ones for the same input, as at the start of the stream.
+    codec_.reset();
+    parser_.reset();
+    parserContext_.reset();
     draining_ = false;
     resampler_.reset();
     resamplerReady_ = false;

@@ -6,7 +6,8 @@
 // names its own compressed format (GetFormat: host codec code and wave format); the decoder
 // opens, and reopens when that format changes. Write(0, packet) decodes one payload; Read hands
 // out everything decoded so far as one PCM packet (whole sample frames), or null when nothing
-// is held; Write(1, null) drains the decoder and the resampler; Reset drops everything held.
+// is held; Write(1, null) drains the decoder and the resampler; Reset drops everything held and
+// starts the decoder afresh.
 #pragma once
 
 #include <vector>

@@ -2,6 +2,8 @@ target_sources(mediakit PRIVATE
   AudioFormat.cpp
   AudioPacketQueue.cpp
   ClassList.cpp
+  Crc32.cpp
+  FileRangeStream.cpp
   MediaKit.cpp
   MediaParams.cpp
   PacketBlocks.cpp
@@ -9,4 +11,5 @@ target_sources(mediakit PRIVATE
   ParamsFile.cpp
   StreamBytes.cpp
   VideoFormat.cpp
+  VideoPacket.cpp
 )

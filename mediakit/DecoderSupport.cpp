@@ -31,6 +31,10 @@ AVCodecID AudioCodecId(LONG hostCodec, int bitsPerSample) noexcept {
             return bitsPerSample == 8 ? AV_CODEC_ID_PCM_U8 : AV_CODEC_ID_PCM_S16LE;
         case kAudioCodecPcm8:
             return AV_CODEC_ID_PCM_U8;
+        case kAudioCodecG711ALaw:
+            return AV_CODEC_ID_PCM_ALAW;
+        case kAudioCodecG711MuLaw:
+            return AV_CODEC_ID_PCM_MULAW;
         case kAudioCodecAdpcm:
             return AV_CODEC_ID_ADPCM_SWF;
         case kAudioCodecMp3:

@@ -305,12 +305,8 @@ HRESULT MediaParams::SaveToFile(BSTR path) {
 HRESULT MediaParams::LoadFromFile(BSTR path) {
     if (path == nullptr) return E_INVALIDARG;
     try {
-        std::string bytes;
-        if (!ReadWholeFile(path, bytes, kMaxParamsFileBytes)) {
-            return HRESULT_FROM_WIN32(ERROR_CANTREAD);
-        }
         ParamList list;
-        const HRESULT hr = ReadParamsFile(bytes, list);
+        const HRESULT hr = LoadParamsFile(path, list);
         if (FAILED(hr)) return hr;
         ReplaceContent(std::move(list));
         return S_OK;

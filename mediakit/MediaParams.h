@@ -10,8 +10,10 @@
 // elements cannot be saved and are left out; a stream element that cannot be read fails the save.
 // LoadFromFile and LoadFromStream replace the whole content, or on any failure leave it as it
 // was: HRESULT_FROM_WIN32(ERROR_CANTREAD) when the file cannot be read (missing, unreadable, over
-// 1 GiB), HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when its bytes are damaged. A failed
-// SaveToFile is HRESULT_FROM_WIN32(ERROR_CANTWRITE) and leaves the old file in place.
+// 1 GiB), HRESULT_FROM_WIN32(ERROR_INVALID_DATA) when its bytes are damaged. LoadFromFile reads
+// the file once and keeps large stream elements in the file rather than in memory (they read
+// from it while they live; ParamsFile.h). A failed SaveToFile is
+// HRESULT_FROM_WIN32(ERROR_CANTWRITE) and leaves the old file in place.
 #pragma once
 
 #include <mutex>

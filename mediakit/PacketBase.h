@@ -1,7 +1,8 @@
 // What VideoPacket and AudioPacket share: a data block, a format object, times and marks.
 //
 // A packet has one user at a time (it is filled, handed on, then read), so it keeps no lock:
-// GetData hands out the block itself, which no lock could guard anyway.
+// GetData hands out the block itself, which no lock could guard anyway. (A block made on first
+// use is made by that one user too.)
 //
 // Packets are made for every frame and PCM block, so the block is reused when a new one fits in
 // it, blocks come from and go back to the recycled ones of mediakit/PacketBlocks.h, and
@@ -47,8 +48,12 @@ class PacketBase : public ComObject<Derived>, public Interface {
         HRESULT hr = CreateObject<Derived>(created);
         if (FAILED(hr)) return hr;
         auto* target = static_cast<Derived*>(created.Get());
-        if (!target->Resize(size_, false)) return E_OUTOFMEMORY;
-        if (size_ > 0) std::memcpy(target->block_.get(), block_.get(), size_);
+        if (Self().BlockUnmade()) {
+            target->size_ = size_;  // the copy shares what its block is made from (CopyDetails)
+        } else {
+            if (!target->Resize(size_, false)) return E_OUTOFMEMORY;
+            if (size_ > 0) std::memcpy(target->block_.get(), block_.get(), size_);
+        }
         target->format_ = format_;
         target->time_ = time_;
         target->timestamp_ = timestamp_;
@@ -62,6 +67,7 @@ class PacketBase : public ComObject<Derived>, public Interface {
 
     HRESULT STDMETHODCALLTYPE Allocate(LONG size, LONG fill) override {
         if (size < 0 || (fill != 0 && fill != -1)) return E_INVALIDARG;
+        if (!Self().MakeBlock()) return E_OUTOFMEMORY;
         const BYTE value = fill == -1 ? SilenceByte() : 0;
         if (!Resize(static_cast<std::size_t>(size), false)) return E_OUTOFMEMORY;
         if (size > 0) std::memset(block_.get(), value, size_);
@@ -70,18 +76,21 @@ class PacketBase : public ComObject<Derived>, public Interface {
 
     HRESULT STDMETHODCALLTYPE CopyIn(LONG offset, const BYTE* source, LONG count) override {
         if (!InBlock(offset, count) || (source == nullptr && count > 0)) return E_INVALIDARG;
+        if (!Self().MakeBlock()) return E_OUTOFMEMORY;
         if (count > 0) std::memcpy(block_.get() + offset, source, static_cast<std::size_t>(count));
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE CopyOut(LONG offset, BYTE* target, LONG count) override {
         if (!InBlock(offset, count) || (target == nullptr && count > 0)) return E_INVALIDARG;
+        if (!Self().MakeBlock()) return E_OUTOFMEMORY;
         if (count > 0) std::memcpy(target, block_.get() + offset, static_cast<std::size_t>(count));
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetData(BYTE** data) override {
         if (data == nullptr) return E_POINTER;
+        if (!Self().MakeBlock()) return E_OUTOFMEMORY;
         *data = block_.get();
         return S_OK;
     }
@@ -95,6 +104,7 @@ class PacketBase : public ComObject<Derived>, public Interface {
 
     HRESULT STDMETHODCALLTYPE SetSize(LONG bytes) override {
         if (bytes < 0) return E_INVALIDARG;
+        if (!Self().MakeBlock()) return E_OUTOFMEMORY;
         const std::size_t old = size_;
         if (!Resize(static_cast<std::size_t>(bytes), true)) return E_OUTOFMEMORY;
         if (size_ > old) std::memset(block_.get() + old, 0, size_ - old);
@@ -157,6 +167,15 @@ class PacketBase : public ComObject<Derived>, public Interface {
 
     // Copies what a derived packet adds to these fields; Duplicate calls it on the copy.
     void CopyDetails(const Derived&) {}
+    // A derived packet may leave its block to be made when its bytes are first touched
+    // (VideoPacket: a decoded picture packed on first use). BlockUnmade says whether it is still
+    // to be made; MakeBlock makes it (false when it cannot be had), and runs before every method
+    // that reads or writes the block.
+    bool BlockUnmade() const noexcept { return false; }
+    bool MakeBlock() noexcept { return true; }
+    // The block made `size_` bytes long for a derived packet to fill; null when out of memory.
+    BYTE* BlockToFill() noexcept { return Resize(size_, false) ? block_.get() : nullptr; }
+    void SetUnmadeSize(std::size_t size) noexcept { size_ = size; }
 
     template <class T, class Out>
     static HRESULT Get(const T& field, Out* value) {
@@ -171,6 +190,9 @@ class PacketBase : public ComObject<Derived>, public Interface {
     }
 
   private:
+    Derived& Self() noexcept { return static_cast<Derived&>(*this); }
+    const Derived& Self() const noexcept { return static_cast<const Derived&>(*this); }
+
     // The fill byte of silence in this packet's format: 8-bit PCM is unsigned (0x80 is its zero
     // line); every other format's silence is zero bytes.
     BYTE SilenceByte() const {

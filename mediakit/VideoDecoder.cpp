@@ -479,7 +479,8 @@ HRESULT VideoDecoder::CollectFrames(int* collected) {
 }
 
 // Turns a decoded frame into an output packet in the configured colour space, planes packed
-// without padding. S_FALSE when the frame cannot be converted (it is skipped).
+// without padding (at once when converted, else when first read: mediakit/VideoPacket.h).
+// S_FALSE when the frame cannot be converted (it is skipped).
 HRESULT VideoDecoder::Deliver(const AVFrame* frame) {
     const AVPixelFormat target = OutputPixelFormat(colorSpace_);
     const auto source = static_cast<AVPixelFormat>(frame->format);
@@ -489,48 +490,66 @@ HRESULT VideoDecoder::Deliver(const AVFrame* frame) {
     const int size = av_image_get_buffer_size(target, width, height, 1);
     if (size <= 0) return S_FALSE;
 
-    const AVFrame* picture = frame;
-    if (source != target) {
-        // Converted into an aligned frame first: the scaler's vector code may write whole
-        // blocks past a row's last pixel.
-        if (!scaler_ || scalerWidth_ != width || scalerHeight_ != height ||
-            scalerSource_ != source || scalerTarget_ != target) {
-            scaler_ = NewScaler(width, height, source, target);
-            if (!scaler_) return S_FALSE;
-            scalerWidth_ = width;
-            scalerHeight_ = height;
-            scalerSource_ = source;
-            scalerTarget_ = target;
+    ComPtr<IMediaPacket> output;
+    if (source == target) {
+        // Nothing to convert: the packet packs the picture when its bytes are first asked for,
+        // so a frame that is dropped unread (as on the way to a seek target) is never copied.
+        auto unpacked = std::make_shared<UnpackedPicture>();
+        unpacked->frame.reset(av_frame_alloc());
+        if (!unpacked->frame || av_frame_ref(unpacked->frame.get(), frame) < 0) {
+            return E_OUTOFMEMORY;
         }
-        MatchColorDetails(scaler_.get(), frame);
-        if (converted_->width != width || converted_->height != height ||
-            converted_->format != target) {
-            av_frame_unref(converted_.get());
-            converted_->width = width;
-            converted_->height = height;
-            converted_->format = target;
-            if (av_frame_get_buffer(converted_.get(), 0) < 0) {
-                av_frame_unref(converted_.get());
-                return E_OUTOFMEMORY;
-            }
-        }
-        sws_scale(scaler_.get(), frame->data, frame->linesize, 0, height, converted_->data,
-                  converted_->linesize);
-        picture = converted_.get();
+        unpacked->format = target;
+        unpacked->width = width;
+        unpacked->height = height;
+        const HRESULT hr = VideoPacket::CreateUnpacked(size, std::move(unpacked), output);
+        if (FAILED(hr)) return hr;
+        return DescribeFrame(frame, output.Get());
     }
 
-    // The frame is copied once, straight into the packet's block.
-    ComPtr<IMediaPacket> output;
+    // Converted into an aligned frame first: the scaler's vector code may write whole blocks
+    // past a row's last pixel.
+    if (!scaler_ || scalerWidth_ != width || scalerHeight_ != height || scalerSource_ != source ||
+        scalerTarget_ != target) {
+        scaler_ = NewScaler(width, height, source, target);
+        if (!scaler_) return S_FALSE;
+        scalerWidth_ = width;
+        scalerHeight_ = height;
+        scalerSource_ = source;
+        scalerTarget_ = target;
+    }
+    MatchColorDetails(scaler_.get(), frame);
+    if (converted_->width != width || converted_->height != height ||
+        converted_->format != target) {
+        av_frame_unref(converted_.get());
+        converted_->width = width;
+        converted_->height = height;
+        converted_->format = target;
+        if (av_frame_get_buffer(converted_.get(), 0) < 0) {
+            av_frame_unref(converted_.get());
+            return E_OUTOFMEMORY;
+        }
+    }
+    sws_scale(scaler_.get(), frame->data, frame->linesize, 0, height, converted_->data,
+              converted_->linesize);
+    const AVFrame* picture = converted_.get();
+
+    // The converted frame is copied once, straight into the packet's block.
     BYTE* data = nullptr;
-    HRESULT hr = VideoPacket::CreateWithBlock(size, output, &data);
+    const HRESULT hr = VideoPacket::CreateWithBlock(size, output, &data);
     if (FAILED(hr)) return hr;
     if (av_image_copy_to_buffer(data, size, picture->data, picture->linesize, target, width, height,
                                 1) < 0) {
         return S_FALSE;
     }
+    return DescribeFrame(frame, output.Get());
+}
 
+HRESULT VideoDecoder::DescribeFrame(const AVFrame* frame, IMediaPacket* output) {
+    const int width = frame->width;
+    const int height = frame->height;
     ComPtr<IVideoFormat> format;
-    hr = ::CreateInstance(CLSID_VideoFormat, format);
+    HRESULT hr = ::CreateInstance(CLSID_VideoFormat, format);
     if (FAILED(hr)) return hr;
     LONG displayWidth = width;
     const AVRational aspect = frame->sample_aspect_ratio;
@@ -556,7 +575,7 @@ HRESULT VideoDecoder::Deliver(const AVFrame* frame) {
         output->SetTime(static_cast<double>(pts));
         output->SetTimestamp(static_cast<double>(pts));
     }
-    ready_.push_back(std::move(output));
+    ready_.push_back(ComPtr<IMediaPacket>(output));
     return S_OK;
 }
 

@@ -72,6 +72,8 @@ class VideoDecoder final : public ComObject<VideoDecoder>, public DecoderSlots<I
     HRESULT Decode(const AVPacket* packet, int* collected);
     HRESULT CollectFrames(int* collected);
     HRESULT Deliver(const AVFrame* frame);
+    // Gives `output` the frame's format, key mark and time and appends it to the ready frames.
+    HRESULT DescribeFrame(const AVFrame* frame, IMediaPacket* output);
 
     CriticalSection lock_;
     // Configuration.

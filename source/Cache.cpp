@@ -2,6 +2,8 @@
 
 #include "flv/Manager.h"
 #include "flv/StoredIndex.h"
+#include "flv/StoredIndexStream.h"
+#include "frame/ComponentModule.h"
 #include "platform/Bstr.h"
 #include "platform/Com.h"
 #include "platform/Folders.h"
@@ -185,4 +187,27 @@ bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container) {
     if (!SetIndexStream(container, L"FileAudioIndexes", *manager, false)) return false;
     SetConfigChangesStream(container, L"FileAudioConfigChanges", manager->audioConfigChanges);
     return true;
+}
+
+void ShareIndexStream(const CFLV_Manager& manager, bool video, bool loaded,
+                      IMediaParams* container) {
+    if (container == nullptr) return;
+    std::shared_ptr<const StoredIndexContent> content;
+    if (loaded) {
+        content = manager.LoadedStoredIndex(video);
+    } else {
+        auto own = std::make_shared<StoredIndexContent>();
+        const CExtraData* extra = video ? manager.videoExtra.get() : manager.audioExtra.get();
+        if (extra != nullptr) (video ? own->videoExtra : own->audioExtra) = *extra;
+        own->entries = video ? manager.videoIndex : manager.audioIndex;
+        own->kind = video ? kStoredVideoKind : kStoredAudioKind;
+        content = std::move(own);
+    }
+    ComPtr<IStream> stream;
+    if (!content ||
+        FAILED(CreateStoredIndexStream(std::move(content), &ComponentModule(), stream))) {
+        return;
+    }
+    (void)container->SetStream(Bstr(video ? L"FileVideoIndexes" : L"FileAudioIndexes").Get(), 0, 1,
+                               stream.Get());
 }

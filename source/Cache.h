@@ -81,3 +81,17 @@ bool SaveCache(CacheHandle& handle, IMediaParams* container);
 // values then stay set). May throw std::bad_alloc.
 bool SaveVideoInfo(const CFLV_Manager* manager, IMediaParams* container);
 bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container);
+
+// Puts into `container`, as "FileVideoIndexes" (video true) or "FileAudioIndexes", a stream that
+// reads as the stored index stream of `manager`'s index of that kind but holds no bytes: its
+// records are the manager's, shared (flv/StoredIndexStream.h). The stream objects that load the
+// container take them without decoding anything, and whatever it replaces (the bytes a
+// Save...Info wrote, or a stream loaded from a cache file) is let go. `loaded` says which data:
+//  - false: the manager's own index and extra data, as Save...Info writes them; the container is
+//    one that Save...Info filled from this manager;
+//  - true: the stream of that name that the manager's last load read (CFLV_Manager::
+//    LoadedStoredIndex); nothing is put when that stream cannot be stood in for (the container
+//    keeps its bytes, and whoever loads it decodes them).
+// Failures leave the container as it was.
+void ShareIndexStream(const CFLV_Manager& manager, bool video, bool loaded,
+                      IMediaParams* container);

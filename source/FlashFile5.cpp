@@ -163,7 +163,22 @@ HRESULT CFlashFile5::OpenFile(IMediaParams* params) {
         if (videoCache) (void)stored->Merge(kMergeShared, videoCache.Get());
         if (audioCache) (void)stored->Merge(kMergeShared, audioCache.Get());
     }
+    const std::uint64_t firstTag = input_->Tell();
     manager_->BuildIndex(stored.Get(), *input_);
+    stored = nullptr;
+    if (manager_->StoredIndexUnusable()) {
+        // A cache file found damaged as its index was read: as one that does not load, the file
+        // is walked (by a new manager) and the cache files are written again.
+        videoCache = nullptr;
+        audioCache = nullptr;
+        manager_ = std::make_unique<CFLV_Manager>();
+        if (input_->SeekTo(firstTag)) manager_->BuildIndex(nullptr, *input_);
+    }
+    // The index is decoded once, here: the containers handed to the stream objects get streams
+    // over the manager's records in place of the loaded ones (the same bytes to anyone who reads
+    // them), which the stream objects take without decoding again.
+    if (videoCache) ShareIndexStream(*manager_, true, true, videoCache.Get());
+    if (audioCache) ShareIndexStream(*manager_, false, true, audioCache.Get());
 
     (void)params->SetLong(Bstr(L"ReadColorSpace").Get(), 0, colourSpace_);
     StreamList video;
@@ -191,7 +206,10 @@ HRESULT CFlashFile5::OpenStream(Kind kind, IMediaParams* params, IMediaParams* l
         if (FAILED(::CreateInstance(CLSID_MediaParams, info))) return RaiseError(ZEV_E_MEMORY);
         const bool filled = kind == Kind::kVideo ? SaveVideoInfo(manager_.get(), info.Get())
                                                  : SaveAudioInfo(manager_.get(), info.Get());
-        if (filled) (void)SaveCache(cache, info.Get());
+        if (filled) {
+            (void)SaveCache(cache, info.Get());
+            ShareIndexStream(*manager_, kind == Kind::kVideo, false, info.Get());
+        }
     }
     (void)params->SetParams(Bstr(L"FLVSettings").Get(), 0, kShareObject, info.Get());
     const HRESULT hr = stream->SendCommandEx(kStreamOpen, params, nullptr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -25,12 +26,41 @@ constexpr WORD kOutputBytesPerSample = kOutputBitsPerSample / 8;
 constexpr std::int64_t kBytesPerKilobit = 125;
 // Tolerance of the frame counts, as the queue applies it.
 constexpr double kFrameEpsilon = 1e-6;
-// Seek discards decoded audio in steps of at most this many milliseconds, so that a wide gap
-// between two tags never becomes one block of that length.
-constexpr double kSeekStepMs = 1000.0;
 constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
 // A frame count that stays exact in a double and far inside 64 bits.
 constexpr double kMaxFrames = 9007199254740992.0;  // 2^53
+// The timeline's thresholds, in seconds, with the single precision FFmpeg's resampler keeps
+// them in (so that a difference of exactly 100 ms or 1 ms is left alone, as there): sound whose
+// tag lies further than this from the end of the sound so far is moved to its tag's time.
+constexpr double kHardSeconds = static_cast<double>(0.1f);
+// For the first sound of the track, measured from 0.
+constexpr double kFirstSeconds = static_cast<double>(0.001f);
+// Seek decodes the records of at least this long before its target (and at least
+// kMinPreRollRecords of them, at most kMaxPreRollRecords) and discards their sound: an MP3
+// frame may take its data from up to 511 bytes of earlier frames (half a second at the lowest
+// rates), every transform codec overlaps one frame with the next, and Speex's adaptive state
+// takes most of a second to settle (-25 dB of difference after half a second, -49 dB after one).
+constexpr double kPreRollMs = 1000.0;
+constexpr std::size_t kMinPreRollRecords = 4;
+constexpr std::size_t kMaxPreRollRecords = 128;
+// Tag times are 32 bits; a larger one can only come from a damaged stored index.
+constexpr std::uint64_t kLargestTagTime = std::numeric_limits<std::uint32_t>::max();
+// The first records of a pre-roll may decode short (a decoder warming up): their lengths do
+// not serve to place the target's record.
+constexpr std::size_t kWarmUpRecords = 2;
+
+// Removes the first `frames` sample frames of a PCM packet of `blockAlign` bytes a frame.
+HRESULT DropFront(IMediaPacket* pcm, std::uint64_t frames, LONG blockAlign) {
+    LONG size = 0;
+    BYTE* data = nullptr;
+    if (FAILED(pcm->GetSize(&size)) || FAILED(pcm->GetData(&data)) || data == nullptr) {
+        return E_FAIL;
+    }
+    const auto bytes = static_cast<LONG>(std::min<std::uint64_t>(
+        frames * static_cast<std::uint64_t>(blockAlign), static_cast<std::uint64_t>(size)));
+    std::memmove(data, data + bytes, static_cast<std::size_t>(size - bytes));
+    return pcm->SetSize(size - bytes);
+}
 
 }  // namespace
 
@@ -117,7 +147,7 @@ HRESULT CFlashAudioStream5::get_Capabilities(LONG, ULONGLONG* pCapabilities) {
 HRESULT CFlashAudioStream5::get_Duration(double* pVal) {
     CriticalSectionLock guard(lock);
     if (pVal == nullptr) return E_POINTER;
-    *pVal = manager ? manager->facts.audioDuration : 0.0;
+    *pVal = manager ? TrackDurationMs() : 0.0;
     return S_OK;
 }
 
@@ -132,50 +162,46 @@ HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
     CriticalSectionLock guard(lock);
     if (!input || !HasAudio()) return S_OK;
     return GuardedCall([&]() -> HRESULT {
-        const double duration = manager->facts.audioDuration;
-        const double target = Time > 0.0 ? std::min(Time, duration) : 0.0;  // NaN gives 0
+        const double duration = TrackDurationMs();
+        const double target = Time > 0.0 ? std::min(Time, duration) : 0.0;  // NaN: 0
         if (!repositionPending && target == currentTime) return S_OK;
         repositionPending = false;
         ResetDecoding(0);
+        discontinuityPending = true;
+        if (!OutputUsable()) {
+            currentTime = target;
+            return S_OK;
+        }
 
-        // Decoding starts at the last record at or before the target (the first one when the
-        // target lies before it).
-        const std::vector<IndexEntry>& index = manager->audioIndex;
+        // Decoding starts at the last record that starts at least a millisecond before the
+        // target (so that its sound cannot start after it), after a pre-roll; from the track's
+        // start when that is the first record, exactly as a read from the start goes.
+        const IndexArray& index = manager->audioIndex;
         const auto later = std::find_if(index.begin(), index.end(), [&](const IndexEntry& entry) {
-            return static_cast<double>(entry.time) > target;
+            return static_cast<double>(entry.time) + 1.0 > target;
         });
         const auto firstLater = static_cast<std::size_t>(later - index.begin());
-        nextRecord = firstLater > 0 ? firstLater - 1 : 0;
-        currentTime = index.empty() ? 0.0 : static_cast<double>(index[nextRecord].time);
-        const double offset = target - currentTime;
-
-        if (offset < 0.0) {
-            // The target lies before the first tag: silence up to it, handed to the queue as
-            // Reads need it.
-            const double frames =
-                OutputUsable() ? std::trunc(kFrameEpsilon - offset * OutputRate() / 1000.0) : 0.0;
-            silenceOwed =
-                frames >= 1.0 ? static_cast<std::uint64_t>(std::min(frames, kMaxFrames)) : 0;
-            currentTime = target;
-        }
-
-        // Decode and discard until less than two sample frames remain before the target.
-        const LONG blockAlign = OutputBlockAlign();
-        double step = offset;
-        while (FramesIn(step) * blockAlign > blockAlign) {
-            // Once every record is decoded and nothing is queued, all that lies before the
-            // target is the padding silence: the position moves there without making it, or a
-            // far target (a damaged time stamp) would cost hours of silence to discard.
-            if (nextRecord >= index.size() && silenceOwed == 0 && QueuedFrames() == 0) {
-                currentTime = target;
-                break;
+        if (firstLater <= 1) {
+            nextRecord = 0;
+            position = placedEnd = 0;
+        } else {
+            const std::size_t to = firstLater - 1;
+            std::size_t from = to;
+            while (from > 0 && to - from < kMaxPreRollRecords &&
+                   (to - from < kMinPreRollRecords ||
+                    static_cast<double>(index[to].time) - static_cast<double>(index[from].time) <
+                        kPreRollMs)) {
+                --from;
             }
-            ComPtr<IUnknown> discarded;
-            (void)Read(0, std::min(step, kSeekStepMs), discarded.Put());
-            if (!discarded) break;
-            step = target - currentTime;
+            position = placedEnd = PreRoll(from, to);
         }
-        discontinuityPending = true;
+        // A seek to the end goes to the end, whatever the rounding of a far time to frames.
+        const auto targetFrame = target == duration ? std::numeric_limits<std::int64_t>::max()
+                                                    : static_cast<std::int64_t>(FramesIn(target));
+        // Seek never fails: a decoder or queue that refuses leaves the stream where it got to.
+        if (targetFrame > position)
+            (void)Discard(static_cast<std::uint64_t>(targetFrame - position));
+        currentTime = static_cast<double>(position) * 1000.0 / OutputRate();
         return S_OK;
     });
 }
@@ -183,10 +209,14 @@ HRESULT CFlashAudioStream5::Seek(LONG, double Time) {
 HRESULT CFlashAudioStream5::Skip(LONG, double Duration) {
     CriticalSectionLock guard(lock);
     if (!input) return S_OK;
-    ComPtr<IUnknown> discarded;
-    (void)Read(0, Duration, discarded.Put());
     discontinuityPending = true;
-    return S_OK;
+    if (!HasAudio() || !OutputUsable()) return S_OK;
+    return GuardedCall([&]() -> HRESULT {
+        const std::int64_t before = position;
+        (void)Discard(static_cast<std::uint64_t>(FramesIn(Duration)));  // Skip never fails
+        currentTime += static_cast<double>(position - before) * 1000.0 / OutputRate();
+        return S_OK;
+    });
 }
 
 HRESULT CFlashAudioStream5::Read(LONG, double Duration, IUnknown** pData) {
@@ -208,6 +238,7 @@ HRESULT CFlashAudioStream5::Read(LONG, double Duration, IUnknown** pData) {
         (void)media->SetTime(currentTime);
         (void)media->SetDuration(duration);
         currentTime += duration;
+        position += length / OutputBlockAlign();
         if (discontinuityPending) {
             (void)media->SetDiscontinuity(VARIANT_TRUE);
             discontinuityPending = false;
@@ -280,6 +311,8 @@ HRESULT CFlashAudioStream5::Open(IMediaParams* params) {
     }
     nextRecord = 0;
     currentTime = 0.0;  // the first Read delivers the track from its start
+    position = placedEnd = 0;
+    soundEndMs = 0.0;
     status = 1;
     return S_OK;
 }
@@ -313,14 +346,13 @@ void CFlashAudioStream5::Configure(IUnknown* formatObject) {
 
     (void)decoder->Command(kProcessorConfigure, outputFormat.Get(), nullptr);
     if (manager && manager->facts.soundFormat == kSoundFormatAac) {
-        const CExtraData* extra = manager->audioExtra.get();
-        const bool haveExtra = extra != nullptr && !extra->Empty() && extra->Length() <= kLongMax;
-        (void)decoder->SetExtraData(haveExtra ? extra->Data() : nullptr,
-                                    haveExtra ? static_cast<LONG>(extra->Length()) : 0);
+        SetDecoderExtraData(manager->audioExtra.get());
     }
+    appliedConfiguration = -1;
     if (SUCCEEDED(decoder->Reset(0))) {
-        (void)queue->Reset(0);
-        silenceOwed = 0;
+        ResetDecoding(0);
+        // The timeline goes on from the current time, counted at the new rate.
+        position = placedEnd = static_cast<std::int64_t>(FramesIn(currentTime));
     }
 }
 
@@ -368,73 +400,224 @@ HRESULT CFlashAudioStream5::CopyInputFormat(IUnknown** outInfo) {
 HRESULT CFlashAudioStream5::ReadPacket(double duration, ComPtr<IUnknown>& packet) {
     packet = nullptr;
     if (!OutputUsable()) return S_OK;
-    // At most what is left of the track.
-    const double left = manager->facts.audioDuration - currentTime;
-    double wanted = left <= duration ? left : duration;
-    // Less than one sample frame (0, negative, NaN, the end of the track) can never be served.
-    double frames = FramesIn(wanted);
+    // Less than one sample frame (0, negative, NaN) can never be served.
+    double frames = FramesIn(duration);
     if (frames < 1.0) return S_OK;
     // One packet holds at most what a LONG size can state.
-    const double maxFrames = static_cast<double>(kLongMax / OutputBlockAlign());
-    if (frames > maxFrames) {
-        frames = maxFrames;
-        wanted = maxFrames * 1000.0 / OutputRate();
-    }
-
-    HRESULT hr = SupplyOwedSilence(static_cast<std::uint64_t>(frames));
+    frames = std::min(frames, static_cast<double>(kLongMax / OutputBlockAlign()));
+    const auto wanted = static_cast<std::uint64_t>(frames);
+    const HRESULT hr = Fill(wanted);
     if (FAILED(hr)) return hr;
-    hr = queue->ReadDuration(wanted, packet.Put());
-    if (FAILED(hr) || packet) return hr;
-    // Decoded audio goes behind the silence: none is decoded while silence is still owed.
-    if (silenceOwed > 0) return S_OK;
-
-    const std::vector<IndexEntry>& index = manager->audioIndex;
-    while (nextRecord < index.size()) {
-        ComPtr<IUnknown> pcm;
-        DecodeNextRecord(pcm);
-        if (!pcm) continue;
-        (void)queue->Write(kWriteData, pcm.Get());
-        hr = queue->ReadDuration(wanted, packet.Put());
-        if (FAILED(hr) || packet) return hr;
-    }
-
-    // Every record is decoded: the rest of the request is padded with silence, and the packet
-    // takes everything the queue holds.
-    double held = 0.0;
-    (void)queue->GetDuration(&held);
-    if (wanted > held) {
-        const double padding = std::trunc((wanted - held) * OutputRate() / 1000.0 + kFrameEpsilon);
-        if (padding >= 1.0) {
-            hr = QueueSilence(static_cast<std::uint64_t>(padding));
-            if (FAILED(hr)) return hr;
-        }
-        (void)queue->GetDuration(&wanted);
-    }
-    return queue->ReadDuration(wanted, packet.Put());
+    // At the end of the track the packet takes what is left.
+    const std::uint64_t take = std::min(QueuedFrames(), wanted);
+    if (take == 0) return S_OK;
+    return queue->ReadDuration(static_cast<double>(take) * 1000.0 / OutputRate(), packet.Put());
 }
 
-void CFlashAudioStream5::DecodeNextRecord(ComPtr<IUnknown>& pcm) {
+HRESULT CFlashAudioStream5::Fill(std::uint64_t frames) {
+    for (;;) {
+        HRESULT hr = SupplyOwedSilence(frames);
+        if (FAILED(hr)) return hr;
+        if (silenceOwed == 0 && waiting) {
+            hr = queue->Write(kWriteData, waiting.Get());
+            waiting = nullptr;
+            if (FAILED(hr)) return hr;
+        }
+        if (silenceOwed > 0 || QueuedFrames() >= frames) return S_OK;
+        if (DecodeAndPlace()) continue;
+        const std::int64_t end = placedEnd;
+        OweSilenceToTheEnd();
+        if (placedEnd == end) return S_OK;  // the end of the track
+    }
+}
+
+HRESULT CFlashAudioStream5::Discard(std::uint64_t frames) {
+    // Sound is taken from the queue in pieces of at most a second.
+    const auto step = static_cast<std::uint64_t>(OutputRate());
+    while (frames > 0) {
+        const std::uint64_t held = QueuedFrames();
+        if (held > 0) {
+            const std::uint64_t piece = std::min({held, frames, step});
+            ComPtr<IUnknown> dropped;
+            const HRESULT hr = queue->ReadDuration(
+                static_cast<double>(piece) * 1000.0 / OutputRate(), dropped.Put());
+            if (FAILED(hr) || !dropped) return FAILED(hr) ? hr : E_FAIL;
+            frames -= piece;
+            position += static_cast<std::int64_t>(piece);
+        } else if (silenceOwed > 0) {
+            // Silence is stepped over by counting it.
+            const std::uint64_t piece = std::min(silenceOwed, frames);
+            silenceOwed -= piece;
+            frames -= piece;
+            position += static_cast<std::int64_t>(piece);
+        } else if (waiting) {
+            const HRESULT hr = queue->Write(kWriteData, waiting.Get());
+            waiting = nullptr;
+            if (FAILED(hr)) return hr;
+        } else if (!DecodeAndPlace()) {
+            const std::int64_t end = placedEnd;
+            OweSilenceToTheEnd();
+            if (placedEnd == end) return S_OK;  // the end of the track
+        }
+    }
+    return S_OK;
+}
+
+bool CFlashAudioStream5::DecodeAndPlace() {
+    if (AllRecordsDecoded()) return false;
+    ComPtr<IMediaPacket> pcm;
+    std::uint64_t tagTime = 0;
+    DecodeNextRecord(pcm, tagTime);
+    if (pcm) (void)Place(std::move(pcm), tagTime);
+    return true;
+}
+
+void CFlashAudioStream5::DecodeNextRecord(ComPtr<IMediaPacket>& pcm, std::uint64_t& tagTime) {
     const IndexEntry& record = manager->audioIndex[nextRecord];
     ++nextRecord;
+    tagTime = record.time;
+    ApplyConfigurationFor(record.position);
     // A record outside the file (a damaged stored index) is passed over: reading at the old
     // cursor would decode another tag.
     if (!input->SeekTo(record.position)) return;
     ComPtr<IAudioPacket> payload;
     std::uint32_t payloadSize = 0;
-    std::uint32_t tagTime = 0;
     {
         CFLV_TemplateData tag;
         if (!tag.Read(*input) || tag.GetTagType() != kFlvAudioTag) return;
         CFLV_AudioData* body = tag.AudioBody();
         if (body == nullptr || body->Payload() == nullptr) return;
         payloadSize = body->PayloadSize();
-        tagTime = tag.Timestamp();
         payload = body->TakePayload();
     }
     (void)payload->SetFormat(inputFormat.Get());
-    (void)payload->SetPayloadInfo(static_cast<LONG>(payloadSize), tagTime);
+    (void)payload->SetPayloadInfo(static_cast<LONG>(payloadSize), static_cast<double>(tagTime));
     (void)decoder->Write(kWriteData, payload.Get());
-    (void)decoder->Read(0, 0.0, pcm.Put());
+    ComPtr<IUnknown> decoded;
+    (void)decoder->Read(0, 0.0, decoded.Put());
+    if (decoded) (void)decoded.As(pcm);
+}
+
+void CFlashAudioStream5::SetDecoderExtraData(const CExtraData* extra) {
+    const bool haveExtra = extra != nullptr && !extra->Empty() && extra->Length() <= kLongMax;
+    (void)decoder->SetExtraData(haveExtra ? extra->Data() : nullptr,
+                                haveExtra ? static_cast<LONG>(extra->Length()) : 0);
+}
+
+void CFlashAudioStream5::ApplyConfigurationFor(std::uint64_t position) {
+    const std::vector<ConfigChange>& changes = manager->audioConfigChanges;
+    if (changes.empty() || manager->facts.soundFormat != kSoundFormatAac) return;
+    const std::ptrdiff_t wanted = LatestConfigChangeBefore(changes, position);
+    if (wanted == appliedConfiguration) return;
+    appliedConfiguration = wanted;
+    if (wanted < 0) {
+        SetDecoderExtraData(manager->audioExtra.get());
+        return;
+    }
+    // A sequence header that can no longer be read (the file changed) leaves the decoder as it is.
+    CExtraData configuration;
+    if (CFLV_Manager::ReadConfiguration(*input, changes[static_cast<std::size_t>(wanted)].position,
+                                        configuration)) {
+        SetDecoderExtraData(&configuration);
+    }
+}
+
+HRESULT CFlashAudioStream5::Place(ComPtr<IMediaPacket> pcm, std::uint64_t tagTime) {
+    const LONG blockAlign = OutputBlockAlign();
+    LONG size = 0;
+    (void)pcm->GetSize(&size);
+    const std::int64_t frames = size / blockAlign;
+    if (frames <= 0) return S_OK;
+
+    // Where the sound so far ends (less what is still to be dropped) against its tag's time.
+    const std::int64_t delta =
+        TagFrame(tagTime) - (placedEnd - static_cast<std::int64_t>(dropOwed));
+    const double threshold = placedEnd == 0 ? kFirstSeconds : kHardSeconds;
+    if (std::abs(static_cast<double>(delta)) / OutputRate() > threshold) {
+        if (delta > 0) {
+            silenceOwed += static_cast<std::uint64_t>(delta);
+            placedEnd += delta;
+        } else {
+            dropOwed += static_cast<std::uint64_t>(-delta);
+        }
+    }
+    const std::uint64_t drop = std::min(dropOwed, static_cast<std::uint64_t>(frames));
+    dropOwed -= drop;
+    if (drop == static_cast<std::uint64_t>(frames)) return S_OK;
+    if (drop > 0) {
+        const HRESULT hr = DropFront(pcm.Get(), drop, blockAlign);
+        if (FAILED(hr)) return hr;
+    }
+    placedEnd += frames - static_cast<std::int64_t>(drop);
+    // Sound after a gap waits until the silence before it is in the queue.
+    if (silenceOwed > 0) {
+        waiting = std::move(pcm);
+        return S_OK;
+    }
+    return queue->Write(kWriteData, pcm.Get());
+}
+
+void CFlashAudioStream5::OweSilenceToTheEnd() {
+    if (!AllRecordsDecoded()) return;
+    const std::int64_t end = TrackEndFrames();
+    soundEndMs = std::max(soundEndMs, static_cast<double>(end) * 1000.0 / OutputRate());
+    if (end <= placedEnd) return;
+    silenceOwed += static_cast<std::uint64_t>(end - placedEnd);
+    placedEnd = end;
+}
+
+std::int64_t CFlashAudioStream5::PreRoll(std::size_t from, std::size_t to) {
+    const IndexArray& index = manager->audioIndex;
+    std::vector<std::int64_t> lengths;
+    lengths.reserve(to - from);
+    for (nextRecord = from; nextRecord < to;) {
+        ComPtr<IMediaPacket> pcm;
+        std::uint64_t tagTime = 0;
+        DecodeNextRecord(pcm, tagTime);
+        LONG size = 0;
+        if (pcm) (void)pcm->GetSize(&size);
+        lengths.push_back(size / OutputBlockAlign());
+    }
+    (void)queue->Reset(0);
+
+    // Read straight through from the start, the sound of record `to` starts after the sound of
+    // every record before it. Most tracks hold tags of one length (an AAC or MP3 frame each):
+    // when the pre-roll's tags all have one length, and the records before `to` at that length
+    // bring it to its tag's time within a millisecond (a tag's time is its start rounded, after
+    // the writer's own shift), that is where it starts, to the sample.
+    const double rate = OutputRate();
+    const std::int64_t own = TagFrame(index[to].time);
+    const auto reliable =
+        lengths.begin() + static_cast<std::ptrdiff_t>(std::min(kWarmUpRecords, lengths.size()));
+    if (lengths.end() - reliable >= 2 && *reliable > 0 &&
+        std::all_of(reliable, lengths.end(), [&](std::int64_t n) { return n == *reliable; })) {
+        const std::int64_t first = TagFrame(index.front().time);
+        const std::int64_t start =
+            (first / rate > kFirstSeconds ? first : 0) + static_cast<std::int64_t>(to) * *reliable;
+        if (std::abs(static_cast<double>(start - own)) <= rate / 1000.0) return start;
+    }
+    // Otherwise each record before it bounds its start, as long as no gap or overlap lies
+    // between them: that record's start (its time to within half a millisecond) plus the
+    // frames decoded in between. Together they narrow it down.
+    // Times beyond 32 bits (a damaged stored index) count as the largest, as in TagFrame.
+    const auto frameOf = [&](std::uint64_t ms) {
+        return static_cast<double>(std::min<std::uint64_t>(ms, kLargestTagTime)) * rate / 1000.0;
+    };
+    const double half = rate / 2000.0;
+    const double exact = frameOf(index[to].time);
+    double low = exact - half;
+    double high = exact + half;
+    double decoded = 0.0;
+    for (std::size_t k = to; k-- > from + kWarmUpRecords;) {
+        decoded += static_cast<double>(lengths[k - from]);
+        const double start = frameOf(index[k].time) + decoded;
+        if (std::abs(start - exact) / rate > kHardSeconds) break;
+        low = std::max(low, start - half);
+        high = std::min(high, start + half);
+    }
+    // Times that contradict each other (rounded another way, or off by a little) leave the
+    // record at its own time.
+    return low <= high ? std::llround((low + high) / 2.0) : own;
 }
 
 HRESULT CFlashAudioStream5::SupplyOwedSilence(std::uint64_t frames) {
@@ -473,6 +656,30 @@ double CFlashAudioStream5::FramesIn(double ms) const {
     return std::isfinite(frames) ? std::min(frames, kMaxFrames) : kMaxFrames;
 }
 
+std::int64_t CFlashAudioStream5::TagFrame(std::uint64_t ms) const {
+    // Tag times are 32 bits; a larger one (a damaged stored index) counts as the largest, so
+    // that positions stay far inside 64 bits. Nearest, halves up, in integers: exact at any
+    // rate.
+    const std::uint64_t time = std::min(ms, kLargestTagTime);
+    const auto rate = static_cast<std::uint64_t>(OutputRate());
+    return static_cast<std::int64_t>((time * rate + 500) / 1000);
+}
+
+std::int64_t CFlashAudioStream5::TrackEndFrames() const {
+    const double estimate = manager->facts.audioDuration * OutputRate() / 1000.0;
+    if (!AllRecordsDecoded() || !(estimate > static_cast<double>(placedEnd))) return placedEnd;
+    // Sound that ends near the end of the latest tag's sound ends the track, as a difference
+    // between a tag's time and the sound is left alone; only a shortfall beyond that is filled
+    // (a last tag that decodes to nothing, say).
+    if ((estimate - static_cast<double>(placedEnd)) / OutputRate() <= kHardSeconds)
+        return placedEnd;
+    return static_cast<std::int64_t>(std::min(std::round(estimate), kMaxFrames));
+}
+
+double CFlashAudioStream5::TrackDurationMs() const {
+    return std::max(manager->facts.audioDuration, soundEndMs);
+}
+
 LONG CFlashAudioStream5::OutputRate() const noexcept {
     const DWORD rate = outputWave.nSamplesPerSec;
     return rate <= static_cast<DWORD>(kLongMax) ? static_cast<LONG>(rate) : 0;
@@ -486,4 +693,7 @@ void CFlashAudioStream5::ResetDecoding(LONG flags) {
     if (decoder) (void)decoder->Reset(flags);
     if (queue) (void)queue->Reset(flags);
     silenceOwed = 0;
+    waiting = nullptr;
+    dropOwed = 0;
+    placedEnd = position;
 }

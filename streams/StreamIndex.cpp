@@ -6,10 +6,17 @@
 
 void BuildStreamIndex(IMediaParams* params, CInputStream& input, CFLV_Manager& manager,
                       StreamKind kind) {
+    // A stored index found damaged as it is read counts as none: a new manager walks the file.
+    const std::uint64_t firstTag = input.Tell();
+    const auto walkInstead = [&] {
+        manager = CFLV_Manager();
+        if (input.SeekTo(firstTag)) manager.BuildIndex(nullptr, input);
+    };
     ComPtr<IMediaParams> settings;
     (void)params->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
     if (settings) {
         manager.BuildIndex(settings.Get(), input);
+        if (manager.StoredIndexUnusable()) walkInstead();
         return;
     }
 
@@ -26,6 +33,10 @@ void BuildStreamIndex(IMediaParams* params, CInputStream& input, CFLV_Manager& m
         if (!LoadCache(cache, loaded)) loaded = nullptr;  // a failed load is not used
     }
     manager.BuildIndex(loaded.Get(), input);
+    if (loaded && manager.StoredIndexUnusable()) {
+        loaded = nullptr;  // as a cache file that does not load: walked, and written again
+        walkInstead();
+    }
     const bool found = video ? manager.facts.hasVideo : manager.facts.hasAudio;
     if (!useCache || loaded || !found) return;
     ComPtr<IMediaParams> fresh;

@@ -14,6 +14,8 @@ enum class StreamKind { kVideo, kAudio };
 //    the entry loads;
 //  - else by walking the file, and then, when the hash is usable and the file has a stream of
 //    `kind`, the index is saved as that cache entry (replacing a damaged one).
+// A stored index whose stream is found damaged as it is read (CFLV_Manager::StoredIndexUnusable)
+// counts as none: `manager` starts over and walks the file.
 // May throw std::bad_alloc.
 void BuildStreamIndex(IMediaParams* params, CInputStream& input, CFLV_Manager& manager,
                       StreamKind kind);

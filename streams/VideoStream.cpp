@@ -143,6 +143,7 @@ HRESULT CFlashVideoStream5::get_Time(double* time) {
 HRESULT CFlashVideoStream5::Seek(LONG flags, double time) {
     CriticalSectionLock guard(lock_);
     return GuardedCall([&]() -> HRESULT {
+        ProbeIfPending();
         SeekTo(flags, time);
         return S_OK;
     });
@@ -151,6 +152,7 @@ HRESULT CFlashVideoStream5::Seek(LONG flags, double time) {
 HRESULT CFlashVideoStream5::Skip(LONG flags, double duration) {
     CriticalSectionLock guard(lock_);
     return GuardedCall([&]() -> HRESULT {
+        ProbeIfPending();
         SkipBy(flags, duration);
         return S_OK;
     });
@@ -161,6 +163,7 @@ HRESULT CFlashVideoStream5::Read(LONG, double, IUnknown** data) {
     if (data == nullptr) return E_POINTER;
     *data = nullptr;
     return GuardedCall([&]() -> HRESULT {
+        ProbeIfPending();
         ComPtr<IMediaPacket> frame;
         ReadFrame(frame);
         *data = frame.Detach();
@@ -176,16 +179,23 @@ HRESULT CFlashVideoStream5::Write(LONG, IUnknown*) {
 HRESULT CFlashVideoStream5::Reset(LONG flags) {
     CriticalSectionLock guard(lock_);
     if (!HasVideo()) return S_OK;
+    return GuardedCall([&]() -> HRESULT {
+        ProbeIfPending();
+        ResetDecoding(flags);
+        return S_OK;
+    });
+}
+
+void CFlashVideoStream5::ResetDecoding(LONG flags) {
     frames_.ClearAll();
     (void)decoder_->Reset(flags);
     currentTime_ = -1.0;
     // The decoder lost its reference frames: feeding goes on at the next keyframe record (when
     // the index marks any), never with a frame that refers to what was dropped.
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     std::size_t key = nextRecord_;
     while (key < index.size() && index[key].frameType != CFLV_VideoData::kKeyFrame) ++key;
     if (key < index.size()) nextRecord_ = key;
-    return S_OK;
 }
 
 HRESULT CFlashVideoStream5::SetParam(BSTR, VARIANT) {
@@ -233,8 +243,11 @@ HRESULT CFlashVideoStream5::Open(IMediaParams* parameters) {
         if (HasVideo()) {
             frameRate_ = CFLV_Manager::UsableFrameRate(manager_->facts.frameRate);
             ConfigureFormat();
-            Probe();
             Rewind();
+            // The decoder starts, and the first picture is decoded for its size, when something
+            // first needs either (ProbeIfPending): an open that is not read from costs no
+            // decoder and no decoding.
+            probePending_ = true;
         }
     }
     status_ = kStatusOpen;
@@ -296,7 +309,7 @@ void CFlashVideoStream5::ConfigureDecoder(std::uint32_t codecId) {
     // hands an H.264 or VP6 track its configuration bytes.
     if (NeedsExtraData(codecId)) SetDecoderExtraData(manager_->videoExtra.get());
     appliedConfiguration_ = -1;
-    (void)decoder_->Command(kProcessorStart, nullptr, nullptr);
+    // Started by ProbeIfPending.
 }
 
 void CFlashVideoStream5::SetDecoderExtraData(const CExtraData* extra) {
@@ -308,8 +321,23 @@ void CFlashVideoStream5::SetDecoderExtraData(const CExtraData* extra) {
     }
 }
 
+void CFlashVideoStream5::ProbeIfPending() {
+    if (!probePending_) return;
+    probePending_ = false;
+    (void)decoder_->Command(kProcessorStart, nullptr, nullptr);
+    // The probe decodes on its own; the decoder and the frame lists are then as fresh as the
+    // open left them, and the position is where it stood.
+    const std::size_t next = nextRecord_;
+    const bool ended = endOfInput_;
+    Probe();
+    frames_.ClearAll();
+    (void)decoder_->Reset(0);
+    nextRecord_ = next;
+    endOfInput_ = ended;
+}
+
 void CFlashVideoStream5::Probe() {
-    if (!input_ || !HasVideo() || currentTime_ >= VideoDuration()) return;
+    if (!input_ || !HasVideo() || VideoDuration() <= 0.0) return;
     // The first decoded frame tells the size. Decoding starts at the first keyframe.
     nextRecord_ = KeyRecordFor(0.0);
     ComPtr<IMediaPacket> frame;
@@ -334,7 +362,7 @@ void CFlashVideoStream5::Probe() {
 }
 
 bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     if (nextRecord_ >= index.size()) return false;
     FeedRecord(index[nextRecord_]);
     (void)decoder_->Write(kWriteEndOfInput, nullptr);
@@ -350,7 +378,6 @@ bool CFlashVideoStream5::DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame) {
 
 void CFlashVideoStream5::Rewind() {
     frames_.ClearAll();
-    (void)decoder_->Reset(0);
     // Decoding starts at the first keyframe; its frame is shown from 0.
     nextRecord_ = KeyRecordFor(0.0);
     currentTime_ = 0.0;
@@ -359,6 +386,7 @@ void CFlashVideoStream5::Rewind() {
 }
 
 void CFlashVideoStream5::Close() noexcept {
+    probePending_ = false;
     if (decoder_) (void)decoder_->Command(kProcessorStop, nullptr, nullptr);
     input_.reset();
     frameRate_ = 0.0;
@@ -370,6 +398,7 @@ void CFlashVideoStream5::Close() noexcept {
 HRESULT CFlashVideoStream5::Refresh(IMediaParams* parameters) {
     if (!input_ || !manager_) return RaiseError(ZEV_E_INVALIDOPERATION);
     if (!input_->RefreshSize()) return RaiseError(ZEV_E_FILEACCESS);
+    ProbeIfPending();
     ComPtr<IMediaParams> settings;
     if (parameters != nullptr) {
         (void)parameters->GetParams(Bstr(L"FLVSettings").Get(), 0, 1, settings.Put());
@@ -442,6 +471,8 @@ HRESULT CFlashVideoStream5::SetColorSpace(IMediaParams* parameters) {
 
 HRESULT CFlashVideoStream5::CopyFormat(IUnknown** outInfo) {
     if (!HasVideo()) return S_OK;
+    // The format tells the decoded picture size.
+    ProbeIfPending();
     ComPtr<IUnknown> copy;
     if (FAILED(format_->Duplicate(copy.Put())) || !copy) {
         return RaiseError(ZEV_E_MEMORY);

@@ -100,14 +100,21 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     std::uint32_t CodecOfFirstVideoTag();
     void ConfigureDecoder(std::uint32_t codecId);
     void Probe();
+    // Starts the decoder and runs the probe when the open left them for later: before anything
+    // that decodes, or that tells the decoded size, is done.
+    void ProbeIfPending();
     // The next record (the first keyframe) alone, then the end of the input: a decoder with
     // frame threads hands out that frame at once instead of after the frames it would decode
     // ahead of it. When no frame comes out, the decoder is stopped and started again (as fresh
     // as the open left it) and the answer is false; the probe then takes the read stage's first
     // frame.
     bool DecodeFirstRecordAlone(ComPtr<IMediaPacket>& frame);
-    // Back to the state before any frame was decoded: the first read returns the first frame.
+    // The timeline of a fresh open: the first read returns the first frame, from 0. (The decoder
+    // is reset after the probe, ProbeIfPending.)
     void Rewind();
+    // Reset's work: the frame lists emptied, the decoder reset, the time -1 and feeding to go
+    // on at the next keyframe record.
+    void ResetDecoding(LONG flags);
 
     // The timeline (the lock is held).
     bool HasVideo() const noexcept { return manager_ && manager_->facts.hasVideo; }
@@ -149,6 +156,8 @@ class CFlashVideoStream5 final : public ComObject<CFlashVideoStream5>,
     bool discontinuityPending_ = false;
     bool repositionPending_ = true;
     bool endOfInput_ = false;
+    // The open left the decoder's start and the probe for later (ProbeIfPending).
+    bool probePending_ = false;
     // The manager's frame rate, or 30 where it gives no usable frame duration; 0 when closed.
     double frameRate_ = 0.0;
     std::size_t nextRecord_ = 0;

@@ -28,7 +28,7 @@ double CFlashVideoStream5::FrameDuration() const noexcept {
 }
 
 bool CFlashVideoStream5::FillReady() {
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     for (;;) {
         if (nextRecord_ < index.size()) {
             const IndexEntry entry = index[nextRecord_];
@@ -142,7 +142,7 @@ void CFlashVideoStream5::ReadAndPutBack(double skipTarget) {
 }
 
 std::size_t CFlashVideoStream5::KeyRecordFor(double time) const {
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
     std::size_t key = kNone;
     std::size_t i = 0;
@@ -180,7 +180,7 @@ void CFlashVideoStream5::RestartDecodingAt(double target) {
     frames_.ClearAll();
     (void)decoder_->Reset(0);
     endOfInput_ = false;
-    const std::vector<IndexEntry>& index = manager_->videoIndex;
+    const IndexArray& index = manager_->videoIndex;
     nextRecord_ = KeyRecordFor(target);
     currentTime_ = index.empty() ? 0.0 : static_cast<double>(index[nextRecord_].time);
 }

@@ -196,10 +196,29 @@ bool ReplaceFileAtomically(std::wstring_view path, const void* data, std::size_t
     if (!file.Open(temporary, File::Mode::CreateForWrite)) return false;
     const bool written = file.WriteAt(0, data, size) && file.Sync();
     file.Close();
-    if (!written || !MoveFileExW(temporary.c_str(), target.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!written) {
         DeleteFileW(temporary.c_str());
         return false;
     }
-    return true;
+    constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(temporary.c_str(), target.c_str(), kMoveFlags)) return true;
+    // A file that someone holds open cannot be renamed over (ERROR_ACCESS_DENIED), even when
+    // every handle shares deletion, as File::Mode::ReadShared does (a loaded container keeps its
+    // cache file open to read its large streams). Such a file can itself be renamed and deleted:
+    // it goes aside under a name of its own and is deleted (it disappears when the last handle
+    // closes; its readers keep reading the old bytes), and the new file takes its name. A
+    // folder, or anything else that fails, stays as it was.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool heldFile =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const std::wstring aside = temporary + L".old";
+    if (heldFile && MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        if (MoveFileExW(temporary.c_str(), target.c_str(), kMoveFlags)) {
+            DeleteFileW(aside.c_str());
+            return true;
+        }
+        (void)MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+    }
+    DeleteFileW(temporary.c_str());
+    return false;
 }

@@ -21,6 +21,7 @@ HRESULT ReadData(IStream* stream, MarshalData& data) {
     const HRESULT hr = stream->Read(&data, sizeof data, &read);
     if (FAILED(hr)) return hr;
     if (read != sizeof data) return STG_E_READFAULT;
+    if (data.pointer == 0) return E_UNEXPECTED;
     return data.process == GetCurrentProcessId() ? S_OK : CO_E_NOT_SUPPORTED;
 }
 

@@ -102,14 +102,21 @@ std::string RampPcm(std::uint64_t firstFrame, std::uint64_t frames, int channels
 }
 
 std::string PcmFlv(int tags, std::uint32_t firstTime, int channels) {
+    std::vector<std::uint32_t> times;
+    for (int tag = 0; tag < tags; ++tag)
+        times.push_back(firstTime + static_cast<std::uint32_t>(tag) * 100);
+    return PcmFlvAt(times, channels);
+}
+
+std::string PcmFlvAt(const std::vector<std::uint32_t>& times, int channels) {
     constexpr int kFramesPerTag = 4410;
     FlvBuilder flv(0x04);
     // SoundFormat 3 (PCM, little endian), SoundRate 3 (44 kHz), SoundSize 1 (16-bit), SoundType.
     const char header = static_cast<char>((3 << 4) | (3 << 2) | (1 << 1) | (channels == 2 ? 1 : 0));
-    for (int tag = 0; tag < tags; ++tag) {
-        flv.Tag(8, firstTime + static_cast<std::uint32_t>(tag) * 100,
-                header + RampPcm(static_cast<std::uint64_t>(tag) * kFramesPerTag, kFramesPerTag,
-                                 channels));
+    std::uint64_t frame = 0;
+    for (const std::uint32_t time : times) {
+        flv.Tag(8, time, header + RampPcm(frame, kFramesPerTag, channels));
+        frame += kFramesPerTag;
     }
     return flv.Bytes();
 }

@@ -30,6 +30,8 @@ double Duration(IMediaStream* stream);
 // track's frame f is f % 30000 + 1 (negated in the second channel), so a block of PCM tells
 // where it was taken from.
 std::string PcmFlv(int tags, std::uint32_t firstTime = 0, int channels = 1);
+// The same with one tag at each of `times`.
+std::string PcmFlvAt(const std::vector<std::uint32_t>& times, int channels);
 constexpr LONG kPcmRate = 44100;
 // The PCM of `frames` track frames from `firstFrame` on, as the stream delivers it.
 std::string RampPcm(std::uint64_t firstFrame, std::uint64_t frames, int channels);

@@ -45,6 +45,12 @@ TEST(VideoDecoder, EveryCodecMatchesFfmpegFrameForFrameAlsoAfterAReset) {
         const auto frames =
             Decode(StartVideoDecoder(file.videoCodec, file.videoExtra, row.colorSpace).Get(),
                    CLSID_VideoPacket, file.video);
+        // Frames outlive their decoder, and a copy made before a frame is first read (frames
+        // are packed when first read) shows the same picture.
+        ASSERT_FALSE(frames.empty());
+        ComPtr<IUnknown> copy;
+        ASSERT_EQ(frames.back()->Duplicate(0, copy.Put()), S_OK);
+        EXPECT_EQ(PacketData(copy.As<IMediaPacket>().Get()), PacketData(frames.back().Get()));
         EXPECT_EQ(FrameHashes(frames), expected);
         const auto decoder = StartVideoDecoder(file.videoCodec, file.videoExtra, row.colorSpace);
         Decode(StartVideoDecoder(file.videoCodec, file.videoExtra).Get(), CLSID_VideoPacket,

@@ -11,13 +11,41 @@
 #include "tests/support/FfmpegTools.h"
 
 namespace {
+using Packet = std::tuple<std::uint64_t, bool, std::int64_t, bool>;  // position first
+
+// Where the sound of the latest audio packet ends: its time plus the samples of the frames
+// ffmpeg decodes from it (at `rate`).
+double PeerSoundEnd(const std::filesystem::path& file, const std::vector<Packet>& packets,
+                    int rate) {
+    const Packet* latest = nullptr;
+    for (const Packet& packet : packets) {
+        if (!std::get<1>(packet) &&
+            (latest == nullptr || std::get<2>(packet) >= std::get<2>(*latest)))
+            latest = &packet;
+    }
+    if (latest == nullptr || rate <= 0) return -1.0;
+    std::string frames;
+    RunCommand(
+        "ffprobe -v error -select_streams a -show_frames -show_entries "
+        "frame=pkt_pos,nb_samples -of csv=p=0 " +
+            Quote(file),
+        &frames);
+    double samples = 0.0;
+    for (const std::string& line : Lines(frames)) {
+        const std::vector<std::string> fields = Fields(line);  // pkt_pos, nb_samples
+        if (fields.size() == 2 && std::stoull(fields[0]) == std::get<0>(*latest))
+            samples += std::stod(fields[1]);
+    }
+    return static_cast<double>(std::get<2>(*latest)) + samples * 1000.0 / rate;
+}
+
 // Entry for entry: file position, stream kind, presentation time (video: tag time +
 // composition time) and key frame flag (every FLV audio packet is a key frame to ffprobe).
 // Then width, height and frame rate (which come from the metadata only, so `frameSize` is
-// false for files whose metadata lacks them), and the sample format.
-void ExpectLikePeer(const std::filesystem::path& file, const CFLV_Manager& manager,
-                    bool frameSize) {
-    using Packet = std::tuple<std::uint64_t, bool, std::int64_t, bool>;  // position first
+// false for files whose metadata lacks them), the sample format, and (`soundLength`) the end of
+// the audio track: the latest tag's time plus the length of the sound ffmpeg decodes from it.
+void ExpectLikePeer(const std::filesystem::path& file, const CFLV_Manager& manager, bool frameSize,
+                    bool soundLength) {
     std::vector<Packet> ours, peer;
     for (const IndexEntry& entry : manager.videoIndex)
         ours.emplace_back(entry.position, true, static_cast<std::int64_t>(entry.time),
@@ -42,9 +70,14 @@ void ExpectLikePeer(const std::filesystem::path& file, const CFLV_Manager& manag
         } else if (!stream.video) {
             EXPECT_EQ(facts.sampleRate, stream.sampleRate);
             EXPECT_EQ(facts.channels, stream.channels);
-            // ffprobe gives the coded sample size; only PCM codes the samples it decodes to.
-            if (stream.codecName.rfind("pcm_", 0) == 0) {
+            // ffprobe gives the coded sample size; only linear PCM codes the samples it decodes
+            // to (G.711 codes 8 bits, and decodes to the 16 its SoundSize field states).
+            if (stream.codecName.rfind("pcm_", 0) == 0 &&
+                stream.codecName.find("law") == std::string::npos) {
                 EXPECT_EQ(facts.bitsPerSample, stream.bitsPerSample);
+            }
+            if (soundLength) {
+                EXPECT_NEAR(facts.audioDuration, PeerSoundEnd(file, peer, stream.sampleRate), 1e-6);
             }
         }
     }
@@ -59,6 +92,7 @@ TEST(ManagerPeerTest, IndexAndFactsMatchFfprobe) {
         const char* name;
         const char* arguments;  // ffmpeg's; null for a real file
         bool frameSize = true;
+        bool soundLength = true;
     } cases[] = {
         {"manager-h264-aac.flv",
          VIDEO_SOURCE("160x120", "25")
@@ -71,11 +105,16 @@ TEST(ManagerPeerTest, IndexAndFactsMatchFfprobe) {
         {"manager-nellymoser-22k.flv", AUDIO_SOURCE("22050") "-t 2 -c:a nellymoser"},
         {"manager-nellymoser-8k.flv", AUDIO_SOURCE("8000") "-t 2 -c:a nellymoser"},
         {"manager-pcm-s16le.flv", AUDIO_SOURCE("44100") "-t 1 -c:a pcm_s16le -ac 2"},
+        {"manager-pcm-u8.flv", AUDIO_SOURCE("11025") "-t 1 -c:a pcm_u8"},
+        // G.711: 8 kHz, written with the rate field of 5.5 kHz
+        {"manager-alaw.flv", AUDIO_SOURCE("8000") "-t 1 -c:a pcm_alaw"},
+        {"manager-speex.flv", AUDIO_SOURCE("16000") "-t 1 -c:a libspeex"},
         {"manager-keyframe-index.flv",
          VIDEO_SOURCE("160x120", "25") AUDIO_SOURCE(
              "44100") "-t 3 -c:v flv1 -g 10 -c:a libmp3lame -flvflags add_keyframe_index"},
-        // A zero-length audio tag before the metadata (a widely used streaming server's).
-        {"h264_speex_zero_length_tag.flv", nullptr, false},
+        // A zero-length audio tag before the metadata (a widely used streaming server's). Its
+        // Speex tags hold two frames each, of which FFmpeg 5.1's decoder takes only the first.
+        {"h264_speex_zero_length_tag.flv", nullptr, false, false},
         {"vp6_mp3.flv", nullptr},
     };
     const bool peer = FfmpegAvailable();
@@ -96,7 +135,7 @@ TEST(ManagerPeerTest, IndexAndFactsMatchFfprobe) {
         CFLV_Manager manager;
         manager.BuildIndex(nullptr, input);
         EXPECT_EQ(manager.resumeOffset, std::filesystem::file_size(*file));
-        if (peer) ExpectLikePeer(*file, manager, c.frameSize);
+        if (peer) ExpectLikePeer(*file, manager, c.frameSize, c.soundLength);
     }
     if (!peer) GTEST_SKIP() << "ffmpeg/ffprobe not installed: the real files were only scanned";
     if (!missing.empty()) GTEST_SKIP() << "not found or not generated:" << missing;

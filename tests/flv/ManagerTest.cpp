@@ -70,8 +70,11 @@ TEST_F(ManagerTest, SequenceHeadersCompositionTimesAndExtendedTimestamps) {
     ASSERT_TRUE(CFLV_Manager::ReadConfiguration(file->Input(), otherAudio, configuration));
     EXPECT_EQ(configuration.Length(), 2u);
     EXPECT_EQ(manager.resumeOffset, flv.Size());
-    // The duration ends one frame (25 fps) after the latest shown frame, not the last entry's.
+    // The duration ends one frame (25 fps) after the latest shown frame, not the last entry's;
+    // the audio ends with the sound of its latest tag (an AAC frame of 1024 samples at the
+    // configuration's 44.1 kHz).
     EXPECT_DOUBLE_EQ(manager.facts.videoDuration, 1080.0 + 40);
+    EXPECT_DOUBLE_EQ(manager.facts.audioDuration, 0x01000017 + 1024 * 1000.0 / 44100);
     // A frame rate of 0 or less, or not finite, never makes it infinite or NaN: 30 fps stand in.
     for (double rate : {0.0, std::nan(""), std::numeric_limits<double>::denorm_min()}) {
         CFLV_Manager other;
@@ -214,7 +217,9 @@ TEST(GrowingFileTest, RefreshesEndWithTheIndexOfAFullWalk) {
             EXPECT_EQ(Extra(manager.videoExtra), Extra(full.videoExtra));
             EXPECT_EQ(Extra(manager.audioExtra), Extra(full.audioExtra));
             EXPECT_EQ(manager.resumeOffset, bytes.size());
+            EXPECT_DOUBLE_EQ(manager.facts.audioDuration, full.facts.audioDuration);
         }
     }
+    EXPECT_DOUBLE_EQ(full.facts.audioDuration, 11 * 23 + 1024 * 1000.0 / 44100);
 }
 }  // namespace

@@ -2,11 +2,13 @@
 // file (round trip; damaged, truncated and oversized content loads as a clean failure).
 #include <cmath>
 
+#include "platform/File.h"
 #include "tests/mediakit/MediaKitTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using P = IMediaParams;
 constexpr LONG kLast = -1;
 constexpr LONG kShare = 1;
@@ -132,6 +134,69 @@ TEST_F(MediaParamsTest, SelectorsAndAContainerHoldingItself) {
     EXPECT_EQ(params->SaveToStream(StreamOf("").Get()), E_FAIL);
     EXPECT_EQ(params->Merge(0x101, params.Get()), S_OK);  // with itself: no deadlock
     EXPECT_EQ(params->Clear(), S_OK);  // breaks the cycle so that the container is freed
+}
+// Streams of any size survive a save and a load (checksums are taken 64 bytes at a time from 64
+// bytes on). A stream of 64 KiB or more carries its own checksum: a load leaves it in the file
+// unread, and it checks its bytes as they are read, so that a byte changed in it fails the read
+// that reaches its end (or any read, once a read out of order checked it whole), while the
+// load went well; loaded from a stream instead of a file, it is checked at once.
+TEST_F(MediaParamsTest, StreamsOfEverySizeAndLargeOnesCheckedAsRead) {
+    std::string pattern;
+    for (std::uint32_t i = 0; pattern.size() < 600000; ++i)
+        pattern += static_cast<char>(i * 7919 >> 3);
+    for (const std::size_t size : {0, 47, 63, 64, 65, 127, 128, 129, 65535, 65536, 600000}) {
+        SCOPED_TRACE(size);
+        const std::string bytes = pattern.substr(0, size);
+        auto saved = Create<IMediaParams>(CLSID_MediaParams);
+        ASSERT_EQ(saved->SetStream(B(L"S").Get(), 0, kShare, StreamOf(bytes).Get()), S_OK);
+        ASSERT_EQ(saved->SaveToFile(Bstr(dir.Wide("sized.bin")).Get()), S_OK);
+        const std::string good = FileBytes(dir.Path() / "sized.bin");
+        std::string flipped = good;
+        if (size > 0) flipped[good.size() - size / 2 - 1] ^= 0x01;
+        for (const bool damaged : {false, true}) {
+            if (damaged && size == 0) continue;
+            dir.Write("sized.bin", damaged ? flipped : good);
+            const std::uint64_t before = File::TotalBytesRead();
+            auto loaded = Create<IMediaParams>(CLSID_MediaParams);
+            const HRESULT load = loaded->LoadFromFile(Bstr(dir.Wide("sized.bin")).Get());
+            if (size < 65536) {
+                EXPECT_EQ(load, damaged ? HRESULT_FROM_WIN32(ERROR_INVALID_DATA) : S_OK);
+                if (damaged) continue;
+            }
+            ASSERT_EQ(load, S_OK);
+            if (size == 600000) {
+                EXPECT_LT(File::TotalBytesRead() - before, size);  // the body is not read
+            }
+            auto stream =
+                ReadValue<ComPtr<IStream>>(loaded.Get(), &P::GetStream, B(L"S").Get(), 0, kShare);
+            std::string read(size + 1, '\0');
+            ULONG got = 0;
+            const HRESULT first = stream->Read(read.data(), static_cast<ULONG>(read.size()), &got);
+            if (damaged) {
+                EXPECT_EQ(first, HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+                ASSERT_EQ(stream->Seek(LARGE_INTEGER{1}, STREAM_SEEK_SET, nullptr), S_OK);
+                EXPECT_EQ(stream->Read(read.data(), 1, &got),
+                          HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+                continue;
+            }
+            EXPECT_EQ(first, S_OK);
+            EXPECT_TRUE(read.substr(0, got) == bytes);
+            if (size < 65536) continue;
+            EXPECT_EQ(stream->Write("x", 1, nullptr), STG_E_ACCESSDENIED);
+            ComPtr<IStream> clone;
+            ASSERT_EQ(stream->Seek(LARGE_INTEGER{-10}, STREAM_SEEK_END, nullptr), S_OK);
+            ASSERT_EQ(stream->Clone(clone.Put()), S_OK);
+            ASSERT_EQ(clone->Read(read.data(), 100, &got), S_OK);
+            EXPECT_TRUE(read.substr(0, got) == bytes.substr(size - 10));
+        }
+        // Through a stream, the large stream's checksum is checked at the load.
+        for (const bool damaged : {false, true}) {
+            const auto stream = StreamOf(damaged ? flipped : good);
+            ASSERT_EQ(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr), S_OK);
+            EXPECT_EQ(Create<IMediaParams>(CLSID_MediaParams)->LoadFromStream(stream.Get()),
+                      damaged && size > 0 ? HRESULT_FROM_WIN32(ERROR_INVALID_DATA) : S_OK);
+        }
+    }
 }
 
 // A saved file makes a round trip; truncated at every length, a byte flipped anywhere, or with

@@ -66,13 +66,22 @@ TEST(File, ReadsStopAtTheEndWhileAnotherHandleWrites) {
     EXPECT_EQ(got, 0u);
 }
 
-// A replacement gives the whole new content; a failed one leaves no trace: a folder is not
-// replaced, and no temporary file stays. (That readers never see half a file is checked across
-// processes in tests/reliability.)
+// A replacement gives the whole new content, also of a file that a reader holds open (a loaded
+// cache file), whose reader goes on reading the old bytes; a failed one leaves no trace: a
+// folder is not replaced, and no temporary file stays. (That readers never see half a file is
+// checked across processes in tests/reliability.)
 TEST(File, ReplaceFileAtomicallyReplacesWholeOrLeavesNoTrace) {
     TempDir dir;
     const std::string content(200000, 'b');
-    ASSERT_TRUE(ReplaceFileAtomically(dir.Wide("target"), content.data(), content.size()));
+    ASSERT_TRUE(ReplaceFileAtomically(dir.Wide("target"), "old", 3));
+    {
+        File reader;
+        ASSERT_TRUE(reader.Open(dir.Wide("target"), File::Mode::ReadShared));
+        ASSERT_TRUE(ReplaceFileAtomically(dir.Wide("target"), content.data(), content.size()));
+        char old[4] = {};
+        std::size_t got = 0;
+        EXPECT_TRUE(reader.ReadAt(0, old, sizeof old, got) && std::string(old, got) == "old");
+    }
     std::string read;
     ASSERT_TRUE(ReadWholeFile(dir.Wide("target"), read, 1 << 20));
     EXPECT_TRUE(read == content);

@@ -163,7 +163,8 @@ TEST_F(BadInputTest, SeekAcrossATimeStampJumpOfDaysIsQuick) {
     const ComPtr<IMediaSource> source = OpenFile(folders.temp.Write("jump.flv", flv), nullptr);
     ASSERT_TRUE(source);
     EXPECT_GE(TrackDuration(source.Get(), true), kJump);
-    EXPECT_EQ(TrackDuration(source.Get(), false), kJump);
+    // The audio ends with the sound of its last tag: one MP3 frame of 576 samples at 22.05 kHz.
+    EXPECT_NEAR(TrackDuration(source.Get(), false), kJump + 576 * 1000.0 / 22050, 0.001);
     for (const bool video : {true, false}) {
         for (const double time : {kJump / 2.0, kJump - 1000.0, 1000.0, kJump + 5000.0}) {
             SCOPED_TRACE(testing::Message() << (video ? "video " : "audio ") << time);
@@ -232,7 +233,7 @@ TEST_F(BadInputTest, DamagedCacheFilesAreWalkedPastAndRewritten) {
     std::string flipped = good;
     flipped[good.size() / 2] ^= 0x20;
     std::string otherVersion = good;
-    otherVersion[8] = 2;  // the container file's format version
+    otherVersion[8] = 3;  // a container file format version that this build does not know
     for (const auto& [name, bytes] : {std::pair{"truncated", good.substr(0, good.size() - 7)},
                                       {"flipped byte", flipped},
                                       {"other version", otherVersion},

@@ -15,19 +15,21 @@
 ScannedFile ScanFile(const std::filesystem::path& file) {
     CFLV_Manager manager;
     WalkFile(file, manager);
-    return {manager.videoIndex, manager.audioIndex, manager.facts};
+    return {manager.videoIndex.ToVector(), manager.audioIndex.ToVector(), manager.facts};
 }
 
 void StoredIndexIn(IMediaParams* cache, std::vector<IndexEntry>& video,
                    std::vector<IndexEntry>& audio) {
-    video.clear();
-    audio.clear();
+    IndexArray videoIndex;
+    IndexArray audioIndex;
     for (const wchar_t* name : {L"FileVideoIndexes", L"FileAudioIndexes"}) {
         ComPtr<IStream> stream;
         if (FAILED(cache->GetStream(Bstr(name).Get(), 0, 1, stream.Put())) || !stream) continue;
         StoredIndexExtras extras;
-        (void)ReadStoredIndex(stream.Get(), extras, video, audio);
+        (void)ReadStoredIndex(stream.Get(), extras, videoIndex, audioIndex);
     }
+    video = videoIndex.ToVector();
+    audio = audioIndex.ToVector();
 }
 
 bool StoredIndexOf(const std::filesystem::path& cacheFile, std::vector<IndexEntry>& video,

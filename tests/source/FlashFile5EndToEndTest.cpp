@@ -64,9 +64,9 @@ class FlashFile5EndToEndTest : public SourceTest {
 // container holds the audio stream's "FLVSettings" afterwards. A second source opens the file
 // with the cached index, reading far less than the walk did (when the file is large enough for
 // the difference to show), and through it: every frame is ffmpeg's frame of its time, the frames
-// tile the track, and all the audio is ffmpeg's decode. Then seeks: the next frame starts at the
-// target, marked, showing ffmpeg's frame of that time; the audio lands within two sample frames,
-// marked, and reads on to the end.
+// tile the track, and all the audio is ffmpeg's sound on the tags' times. Then seeks: the next
+// frame starts at the target, marked, showing ffmpeg's frame of that time; the audio lands within
+// two sample frames, marked, and reads on to the end.
 TEST_F(FlashFile5EndToEndTest, ReadsAndSeeksFromTheCachedIndexGiveFfmpegsDecode) {
     for (const Sample& sample : {kH264Aac, kFlv1Mp3}) {
         SCOPED_TRACE(sample.name);
@@ -94,7 +94,7 @@ TEST_F(FlashFile5EndToEndTest, ReadsAndSeeksFromTheCachedIndexGiveFfmpegsDecode)
         while (auto frame = NextFrame(source.Get())) frames.push_back(*frame);
         ExpectFramesLikePeer(frames, peer, duration, PeerCoverage::kEveryFrameOnce);
         const PcmPacket pcm = ReadAudioToEnd(source.Get());
-        ExpectPcmLikePeer(pcm.data, DecodedPcm(file), pcm.blockAlign, pcm.rate);
+        ExpectSoundLikePeer(pcm.data, TimelinePcm(file), pcm.blockAlign, pcm.rate);
         EXPECT_NEAR(pcm.duration, Duration(source.Get(), false), 1000.0 / pcm.rate);
 
         for (double target : {1000.0, 360.0, 1960.0, 0.0}) {

@@ -6,6 +6,9 @@
 #include <unistd.h>
 #endif
 
+#include <fstream>
+
+#include "flv/StoredIndexStream.h"
 #include "platform/Bstr.h"
 #include "platform/Com.h"
 #include "platform/ComObject.h"
@@ -220,6 +223,54 @@ TEST_F(FlashFile5Test, CacheFilesMissingUnusableAndLong) {
         videoOnly.Video(time, time == 0 ? 1 : 2, 2, 30);
     ASSERT_EQ(OpenFile(temp.Write("both.flv", videoOnly.Bytes()), longest.c_str()), S_OK);
     EXPECT_EQ(Tracks(source.Get()), std::pair(1, 1));
+}
+
+// The stream objects get the index as the source decoded it: the "FLVSettings" container holds
+// a stream that shares the source's records (nothing decoded again, no bytes held) and reads as
+// the very bytes that the cache file keeps, both on the open that writes the cache file and on
+// the one that loads it.
+TEST_F(FlashFile5Test, StreamObjectsShareTheIndexWhoseBytesTheCacheFileHolds) {
+    const auto bytesOf = [](IMediaParams* container, const wchar_t* name) {
+        ComPtr<IStream> stream;
+        EXPECT_EQ(container->GetStream(Bstr(name).Get(), 0, 1, stream.Put()), S_OK);
+        EXPECT_EQ(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr), S_OK);
+        std::string bytes(4096, '\0');
+        ULONG got = 0;
+        EXPECT_EQ(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got), S_OK);
+        bytes.resize(got);
+        return std::pair(StoredIndexContentOf(stream.Get()) != nullptr, bytes);
+    };
+    for (int open = 0; open < 2; ++open) {
+        const ComPtr<IMediaParams> params = OpenParams(FlvFile(), L"hash2");
+        ASSERT_EQ(Open(source.Get(), params.Get()), S_OK);
+        const ComPtr<IMediaParams> settings = ParamsOf(params.Get(), L"FLVSettings");
+        const ComPtr<IMediaParams> cache = NewParams();
+        ASSERT_EQ(cache->LoadFromFile(Bstr(CacheFile("a", "hash2").wstring()).Get()), S_OK);
+        const auto [shared, bytes] = bytesOf(settings.Get(), L"FileAudioIndexes");
+        EXPECT_TRUE(shared) << "open " << open;
+        EXPECT_EQ(bytes.size(), 8 + 4 + 5 * 36u) << "open " << open;
+        EXPECT_EQ(bytes, bytesOf(cache.Get(), L"FileAudioIndexes").second) << "open " << open;
+    }
+}
+
+// A cache file whose index stream is damaged where only reading the index finds it (a large
+// stream checks its own bytes as it is read; the file loads): the open walks the file, as for a
+// cache file that does not load, and writes the cache file again.
+TEST_F(FlashFile5Test, ACacheFileFoundDamagedAsItsIndexIsReadIsWrittenAgain) {
+    FlvBuilder flv;
+    for (std::uint32_t time = 0; time < 2500 * 20; time += 20) flv.Audio(time, 2, 3, 1, 1, 4);
+    flv.Video(0, 1, 2, 30);
+    const fs::path path = temp.Write("long.flv", flv.Bytes());
+    ASSERT_EQ(OpenFile(path, L"hash3"), S_OK);
+    const std::string good = FileBytes(CacheFile("a", "hash3"));
+    ASSERT_GT(good.size(), 2500 * 36u);  // its index stream checks itself
+    std::string damaged = good;
+    damaged[damaged.size() - 100] ^= 0x01;
+    std::ofstream(CacheFile("a", "hash3"), std::ios::binary) << damaged;
+    ASSERT_EQ(NewParams()->LoadFromFile(Bstr(CacheFile("a", "hash3").wstring()).Get()), S_OK);
+    ASSERT_EQ(OpenFile(path, L"hash3"), S_OK);
+    EXPECT_EQ(Tracks(source.Get()), std::pair(1, 1));
+    EXPECT_TRUE(FileBytes(CacheFile("a", "hash3")) == good);
 }
 
 }  // namespace

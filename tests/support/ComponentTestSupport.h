@@ -145,7 +145,8 @@ enum class PeerCoverage {
 void ExpectFramesLikePeer(const std::vector<ReadFrame>& frames, const std::vector<FrameHash>& peer,
                           double duration, PeerCoverage coverage, double start = 0.0);
 
-// `delivered` PCM is ffmpeg's `expected` up to where one of them ends (give or take what the
-// decoder still held at the end, under `slackMs`), then silence: the padding to the duration.
-void ExpectPcmLikePeer(const std::string& delivered, const std::string& expected, LONG blockAlign,
-                       LONG rate, double slackMs = 150.0);
+// `delivered` PCM sounds like ffmpeg's `expected` (TimelinePcm): the energy of the difference
+// over the part both hold is at most -40 dB of the signal's, and the lengths differ by at most
+// 60 ms.
+void ExpectSoundLikePeer(const std::string& delivered, const std::string& expected, LONG blockAlign,
+                         LONG rate);

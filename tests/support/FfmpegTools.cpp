@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -250,6 +251,43 @@ std::string DecodedPcm(const fs::path& file, int rate, int channels) {
                    (channels > 0 ? " -ac " + std::to_string(channels) : "") + " -",
                &output);
     return output;
+}
+
+std::string TimelinePcm(const fs::path& file, int rate, int channels) {
+    std::string output;
+    RunCommand("ffmpeg -nostdin -v error -copyts -i " + Quote(file) +
+                   " -map 0:a:0 -af aresample=async=1:min_hard_comp=0.1:first_pts=0" +
+                   (rate > 0 ? " -ar " + std::to_string(rate) : "") +
+                   (channels > 0 ? " -ac " + std::to_string(channels) : "") +
+                   " -f s16le -c:a pcm_s16le -",
+               &output);
+    return output;
+}
+
+double DifferenceDb(std::string_view delivered, std::string_view expected, int channels,
+                    long shift) {
+    auto sample = [](std::string_view pcm, std::size_t at) {
+        return static_cast<double>(
+            static_cast<std::int16_t>(static_cast<std::uint8_t>(pcm[2 * at]) |
+                                      static_cast<std::uint8_t>(pcm[2 * at + 1]) << 8));
+    };
+    const auto frameBytes = static_cast<long>(2 * channels);
+    const long deliveredFrames = static_cast<long>(delivered.size()) / frameBytes;
+    const long expectedFrames = static_cast<long>(expected.size()) / frameBytes;
+    double signal = 0.0, difference = 0.0;
+    for (long frame = std::max(0L, -shift);
+         frame < deliveredFrames && frame + shift < expectedFrames; ++frame) {
+        for (long channel = 0; channel < channels; ++channel) {
+            const double want =
+                sample(expected, static_cast<std::size_t>((frame + shift) * channels + channel));
+            const double got =
+                sample(delivered, static_cast<std::size_t>(frame * channels + channel));
+            signal += want * want;
+            difference += (got - want) * (got - want);
+        }
+    }
+    if (difference == 0.0) return -std::numeric_limits<double>::infinity();
+    return 10.0 * std::log10(difference / signal);
 }
 
 std::string Md5Hex(const void* data, std::size_t size) {

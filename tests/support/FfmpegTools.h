@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // True when both `ffmpeg` and `ffprobe` run. Tests that need them GTEST_SKIP otherwise.
@@ -74,6 +75,16 @@ inline const FrameHash& PeerAt(const std::vector<FrameHash>& peer, double time) 
 // The whole audio track decoded by ffmpeg as interleaved signed 16-bit PCM; with rate and
 // channels 0 the stream's own are kept.
 std::string DecodedPcm(const std::filesystem::path& file, int rate = 0, int channels = 0);
+// The audio track as ffmpeg lays it on the tags' times (`ffmpeg -copyts -i FILE -map 0:a:0 -af
+// aresample=async=1:min_hard_comp=0.1:first_pts=0`, then to `rate` and `channels` where given):
+// the track from 0, silence before the first tag and in gaps, overlaps dropped.
+std::string TimelinePcm(const std::filesystem::path& file, int rate = 0, int channels = 0);
+
+// The energy of the difference between two blocks of interleaved 16-bit PCM of `channels`,
+// relative to the energy of `expected`, in dB, over the sample frames both hold; `delivered`
+// frame f is compared with `expected` frame f + `shift`. -inf when they are the same there.
+double DifferenceDb(std::string_view delivered, std::string_view expected, int channels,
+                    long shift = 0);
 
 // Hex MD5 of a byte block (for comparing frames with framemd5 lines).
 std::string Md5Hex(const void* data, std::size_t size);

@@ -85,7 +85,7 @@ TEST(DamagedFileTest, EveryTagOutsideTheDamageAndFfmpegsPicturesAndSound) {
     };
     const std::vector<Entry> original = PeerIndex(sample);
     const std::vector<FrameHash> originalFrames = VideoFrameHashes(sample);
-    const std::string originalPcm = DecodedPcm(sample);
+    const std::string originalPcm = TimelinePcm(sample);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string damaged = flv.substr(0, c.from) + c.bytes + flv.substr(c.to);
@@ -130,7 +130,7 @@ TEST(DamagedFileTest, EveryTagOutsideTheDamageAndFfmpegsPicturesAndSound) {
         ASSERT_EQ(audio.exitCode, 0) << audio.err;
         const WavFile wav = ReadWav(wavPath);
         ASSERT_TRUE(wav.valid);
-        ExpectPcmLikePeer(wav.samples, c.peerRecovers ? DecodedPcm(file) : originalPcm,
+        ExpectSoundLikePeer(wav.samples, c.peerRecovers ? TimelinePcm(file) : originalPcm,
                           wav.blockAlign, wav.sampleRate);
         if (HasFailure()) return;
     }
