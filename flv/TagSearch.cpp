@@ -18,6 +18,27 @@ std::uint32_t BigEndian(const unsigned char* bytes, unsigned count) {
 bool IsTagTypeByte(unsigned char byte) {
     return IsFlvBodyTag(byte);
 }
+
+// The first byte of [first, last) that can be a TagType, or `last`. Eight bytes at a time: a
+// word holds one when one of its bytes with its lowest bit cleared is 8 (TagType 8 or 9) or
+// when one is 18, which the test for a zero byte tells exactly of the word as a whole (not of
+// which byte). So zero-filled stretches and junk pass at the speed of memory, and the bytes of
+// the word that holds a candidate are looked at one by one.
+const unsigned char* FindTagTypeByte(const unsigned char* first, const unsigned char* last) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    const auto hasZeroByte = [](std::uint64_t word) { return (word - kOnes) & ~word & kHighBits; };
+    while (last - first >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, first, sizeof word);
+        if ((hasZeroByte((word & ~kOnes) ^ (kOnes * kFlvAudioTag)) |
+             hasZeroByte(word ^ (kOnes * kFlvScriptTag))) != 0) {
+            break;
+        }
+        first += 8;
+    }
+    return std::find_if(first, last, IsTagTypeByte);
+}
 }  // namespace
 
 CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset) {
@@ -79,7 +100,7 @@ bool CFLV_TagSearch::FindFrom(std::uint64_t from, std::uint64_t& found) {
     while (input_.SeekTo(at)) {
         const unsigned char* first = input_.Data() + input_.Position();
         const unsigned char* last = input_.Data() + input_.Length();
-        const unsigned char* candidate = std::find_if(first, last, IsTagTypeByte);
+        const unsigned char* candidate = FindTagTypeByte(first, last);
         at += static_cast<std::uint64_t>(candidate - first);
         if (candidate == last) continue;
         if (ConfirmedAt(at)) {
