@@ -19,23 +19,34 @@ bool IsTagTypeByte(unsigned char byte) {
     return IsFlvBodyTag(byte);
 }
 
-// The first byte of [first, last) that can be a TagType, or `last`. Eight bytes at a time: a
-// word holds one when one of its bytes with its lowest bit cleared is 8 (TagType 8 or 9) or
-// when one is 18, which the test for a zero byte tells exactly of the word as a whole (not of
-// which byte). So zero-filled stretches and junk pass at the speed of memory, and the bytes of
-// the word that holds a candidate are looked at one by one.
-const unsigned char* FindTagTypeByte(const unsigned char* first, const unsigned char* last) {
+// Nonzero when one of the eight bytes of `word` can be a TagType: one of them with its lowest bit
+// cleared is 8 (TagType 8 or 9), or one is 18. The test for a zero byte tells this exactly of the
+// word as a whole (not of which byte).
+std::uint64_t MayHoldTagType(std::uint64_t word) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-    const auto hasZeroByte = [](std::uint64_t word) { return (word - kOnes) & ~word & kHighBits; };
-    while (last - first >= 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, first, sizeof word);
-        if ((hasZeroByte((word & ~kOnes) ^ (kOnes * kFlvAudioTag)) |
-             hasZeroByte(word ^ (kOnes * kFlvScriptTag))) != 0) {
+    const auto hasZeroByte = [](std::uint64_t bytes) {
+        return (bytes - kOnes) & ~bytes & kHighBits;
+    };
+    return hasZeroByte((word & ~kOnes) ^ (kOnes * kFlvAudioTag)) |
+           hasZeroByte(word ^ (kOnes * kFlvScriptTag));
+}
+
+// The first byte of [first, last) that can be a TagType, or `last`. 32 bytes at a time, of which
+// all-zero ones (a zero-filled stretch) cost one test: so zero-filled stretches and junk pass at
+// the speed of memory, and only the bytes of a piece that may hold a candidate are looked at one
+// by one.
+const unsigned char* FindTagTypeByte(const unsigned char* first, const unsigned char* last) {
+    constexpr std::ptrdiff_t kPiece = 32;
+    while (last - first >= kPiece) {
+        std::uint64_t words[kPiece / 8];
+        std::memcpy(words, first, sizeof words);
+        if ((words[0] | words[1] | words[2] | words[3]) != 0 &&
+            (MayHoldTagType(words[0]) | MayHoldTagType(words[1]) | MayHoldTagType(words[2]) |
+             MayHoldTagType(words[3])) != 0) {
             break;
         }
-        first += 8;
+        first += kPiece;
     }
     return std::find_if(first, last, IsTagTypeByte);
 }
