@@ -218,13 +218,9 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     CFLV_AudioData audio;
     CFLV_TagSearch search(input);
     for (;;) {
+        if (!TakePlainTags(input, appenders, added)) break;
         const std::uint64_t tagStart = input.Tell();
         resumeOffset = tagStart;
-        if (tagStart != takenTagOffset) {
-            const Quick quick = TakeQuickly(input, tagStart, appenders, added);
-            if (quick == Quick::kTaken) continue;
-            if (quick == Quick::kStop) break;
-        }
         FlvTagHeader header;
         if (!ReadFlvTagHeader(input, header)) break;
         if (!IsFlvBodyTag(header.tagType) || !FlvBytesInFile(input, header.dataSize)) {
@@ -287,55 +283,57 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     return added;
 }
 
-CFLV_Manager::Quick CFLV_Manager::TakeQuickly(CInputStream& input, std::uint64_t tagStart,
-                                              Appenders& appenders, Added& added) {
+bool CFLV_Manager::TakePlainTags(CInputStream& input, Appenders& appenders, Added& added) {
     const std::uint64_t fileSize = input.FileSize();
-    // The header and the body's fixed fields at hand in the window (the cursor stays).
-    if (tagStart >= fileSize ||
-        !input.EnsureAvailable(
-            std::min(kFlvTagHeaderSize + kPlainTagMostFixedBytes, fileSize - tagStart))) {
-        return Quick::kNotQuick;
+    for (;;) {
+        const std::uint64_t tagStart = input.Tell();
+        // A tag taken in before its PreviousTagSize was there is passed by the careful path.
+        if (tagStart == takenTagOffset || tagStart >= fileSize) return true;
+        // The header and the body's fixed fields at hand in the window (the cursor stays).
+        if (!input.EnsureAvailable(
+                std::min(kFlvTagHeaderSize + kPlainTagMostFixedBytes, fileSize - tagStart))) {
+            return true;
+        }
+        const unsigned char* bytes = input.Data() + input.Position();
+        const std::uint64_t atHand = input.Length() - input.Position();
+        PlainTag tag;
+        if (!ReadPlainTag(bytes, atHand, tag)) return true;
+        // The whole tag must be in the file, its PreviousTagSize included.
+        const std::uint64_t tagBytes = kFlvTagHeaderSize + tag.dataSize + kFlvPreviousTagSizeBytes;
+        if (tagBytes > fileSize - tagStart) return true;
+        const std::uint32_t expected = tag.dataSize + kFlvTagHeaderSize;
+        if (tagBytes <= atHand) {
+            if (BigEndian32(bytes + tagBytes - kFlvPreviousTagSizeBytes) != expected) return true;
+            (void)input.SkipBytes(tagBytes);  // at hand: cannot fail
+        } else {
+            // The payload runs past the window: the window moves on to the PreviousTagSize (and
+            // the tags after it) without reading the payload, as the careful path does.
+            if (!input.SeekTo(tagStart + tagBytes - kFlvPreviousTagSizeBytes) ||
+                !input.EnsureAvailable(kFlvPreviousTagSizeBytes) ||
+                BigEndian32(input.Data() + input.Position()) != expected) {
+                if (input.SeekTo(tagStart)) return true;
+                resumeOffset = tagStart;
+                return false;
+            }
+            (void)input.SkipBytes(kFlvPreviousTagSizeBytes);  // at hand: cannot fail
+        }
+        // Taken as TakeVideo and TakeAudio take what the body elements read of such a tag.
+        if (tag.tagType == kFlvVideoTag) {
+            if (facts.videoCodec == static_cast<std::int32_t>(CFLV_VideoData::kDefaultCodec)) {
+                facts.videoCodec = static_cast<std::int32_t>(tag.codecId);
+            }
+            if (tag.payloadSize > 0) {
+                appenders.video.Add(
+                    {tagStart, VideoEntryTime(tag.timestamp, tag.compositionTime), tag.frameType},
+                    fileSize);
+                added.video = true;
+            }
+        } else if (tag.payloadSize > 0) {
+            appenders.audio.Add({tagStart, tag.timestamp, kAudioFrameType}, fileSize);
+            added.audio = true;
+        }
+        takenTagOffset = kNoTag;
     }
-    const unsigned char* bytes = input.Data() + input.Position();
-    const std::uint64_t atHand = input.Length() - input.Position();
-    PlainTag tag;
-    if (!ReadPlainTag(bytes, atHand, tag)) return Quick::kNotQuick;
-    // The whole tag must be in the file, its PreviousTagSize included.
-    const std::uint64_t tagBytes = kFlvTagHeaderSize + tag.dataSize + kFlvPreviousTagSizeBytes;
-    if (tagBytes > fileSize - tagStart) return Quick::kNotQuick;
-    const std::uint32_t expected = tag.dataSize + kFlvTagHeaderSize;
-    if (tagBytes <= atHand) {
-        if (BigEndian32(bytes + tagBytes - kFlvPreviousTagSizeBytes) != expected) {
-            return Quick::kNotQuick;
-        }
-        (void)input.SkipBytes(tagBytes);  // at hand: cannot fail
-    } else {
-        // The payload runs past the window: the window moves on to the PreviousTagSize (and the
-        // tags after it) without reading the payload, as the careful path does.
-        if (!input.SeekTo(tagStart + tagBytes - kFlvPreviousTagSizeBytes) ||
-            !input.EnsureAvailable(kFlvPreviousTagSizeBytes) ||
-            BigEndian32(input.Data() + input.Position()) != expected) {
-            return input.SeekTo(tagStart) ? Quick::kNotQuick : Quick::kStop;
-        }
-        (void)input.SkipBytes(kFlvPreviousTagSizeBytes);  // at hand: cannot fail
-    }
-    // Taken as TakeVideo and TakeAudio take what the body elements read of such a tag.
-    if (tag.tagType == kFlvVideoTag) {
-        if (facts.videoCodec == static_cast<std::int32_t>(CFLV_VideoData::kDefaultCodec)) {
-            facts.videoCodec = static_cast<std::int32_t>(tag.codecId);
-        }
-        if (tag.payloadSize > 0) {
-            appenders.video.Add(
-                {tagStart, VideoEntryTime(tag.timestamp, tag.compositionTime), tag.frameType},
-                fileSize);
-            added.video = true;
-        }
-    } else if (tag.payloadSize > 0) {
-        appenders.audio.Add({tagStart, tag.timestamp, kAudioFrameType}, fileSize);
-        added.audio = true;
-    }
-    takenTagOffset = kNoTag;
-    return Quick::kTaken;
 }
 
 bool CFLV_Manager::StepOverDamage(CInputStream& input, CFLV_TagSearch& search,

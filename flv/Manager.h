@@ -143,21 +143,17 @@ class CFLV_Manager {
         IndexAppender& video;
         IndexAppender& audio;
     };
-    enum class Quick {
-        kTaken,     // the tag was taken; the cursor stands after its PreviousTagSize
-        kNotQuick,  // the cursor stands at the tag: the careful path reads it
-        kStop,      // the cursor could not be brought back to the tag (a read error)
-    };
-
     // The bytes at `damageStart` are no tag: moves the cursor to the next confirmed tag start
     // after them. False, the cursor anywhere, when the file holds none (yet).
     bool StepOverDamage(CInputStream& input, CFLV_TagSearch& search, std::uint64_t damageStart);
     Added Walk(CInputStream& input, bool readMetadata);
-    // The tag at the cursor (`tagStart`), when it is whole in the file, its PreviousTagSize is
-    // right, and it is a plain audio or video frame (flv/PlainTag.h): taken straight from the
-    // window, as the careful path takes it, with no body element and no copy of its payload.
-    Quick TakeQuickly(CInputStream& input, std::uint64_t tagStart, Appenders& appenders,
-                      Added& added);
+    // Takes the tags from the cursor on for as long as each is whole in the file, its
+    // PreviousTagSize is right, and it is a plain audio or video frame (flv/PlainTag.h):
+    // straight from the window, as the careful path takes them, with no body element and no copy
+    // of a payload. The cursor then stands at the first tag not taken, for the careful path to
+    // read. False when it could not be brought back to that tag (a read error; resumeOffset
+    // names the tag).
+    bool TakePlainTags(CInputStream& input, Appenders& appenders, Added& added);
     // The body of the tag at `tagStart` was parsed: index it, or keep its codec extra data.
     // `fileSize` guides the growth of the index. True when an entry was added.
     bool TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime, std::uint64_t tagStart,
