@@ -216,15 +216,38 @@ void ReadRecords(StreamReader& reader, std::uint64_t size, StoredIndexExtras& ex
         bool oneKind = true;
         for (std::uint64_t i = 0; i < got; ++i) {
             const BYTE* record = block.get() + i * kStoredRecordSize;
-            const auto kind = static_cast<std::uint32_t>(GetLittle(record + 32, 4));
-            reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
-            oneKind &= kind == firstKind;
-            IndexStorage*& target = kind == kStoredVideoKind ? video : audio;
+            oneKind &= static_cast<std::uint32_t>(GetLittle(record + 32, 4)) == firstKind;
+        }
+        if (oneKind && got > 0) {
+            // The block as a writer writes it, all of the first kind: decoded straight into the
+            // room reserved for them.
+            IndexStorage*& target = firstKind == kStoredVideoKind ? video : audio;
             if (target == nullptr) {
-                target = &(kind == kStoredVideoKind ? videoIndex : audioIndex).Own();
+                target = &(firstKind == kStoredVideoKind ? videoIndex : audioIndex).Own();
             }
-            target->push_back({GetLittle(record, 8), GetLittle(record + 8, 8),
-                               static_cast<std::uint32_t>(GetLittle(record + 24, 4))});
+            const std::size_t at = target->size();
+            target->resize(at + static_cast<std::size_t>(got));
+            IndexEntry* entry = target->data() + at;
+            for (std::uint64_t i = 0; i < got; ++i, ++entry) {
+                const BYTE* record = block.get() + i * kStoredRecordSize;
+                reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
+                entry->position = GetLittle(record, 8);
+                entry->time = GetLittle(record + 8, 8);
+                entry->frameType = static_cast<std::uint32_t>(GetLittle(record + 24, 4));
+            }
+        } else {
+            for (std::uint64_t i = 0; i < got; ++i) {
+                const BYTE* record = block.get() + i * kStoredRecordSize;
+                const auto kind = static_cast<std::uint32_t>(GetLittle(record + 32, 4));
+                reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
+                oneKind &= kind == firstKind;
+                IndexStorage*& target = kind == kStoredVideoKind ? video : audio;
+                if (target == nullptr) {
+                    target = &(kind == kStoredVideoKind ? videoIndex : audioIndex).Own();
+                }
+                target->push_back({GetLittle(record, 8), GetLittle(record + 8, 8),
+                                   static_cast<std::uint32_t>(GetLittle(record + 24, 4))});
+            }
         }
         canonical = canonical && reservedZero && oneKind;
         if (got < records) return;
