@@ -100,6 +100,19 @@ bool IsVp6OrAvc(std::uint32_t codec) {
            codec == CFLV_VideoData::kAvc;
 }
 
+// The largest time of the entries (0 for none). Four maxima side by side, so that the walk over
+// a long index is not one chain of comparisons.
+std::uint64_t LatestTime(const IndexArray& index) {
+    const IndexEntry* entry = index.data();
+    const IndexEntry* const end = entry + index.size();
+    std::uint64_t latest[4] = {0, 0, 0, 0};
+    for (; end - entry >= 4; entry += 4) {
+        for (int i = 0; i < 4; ++i) latest[i] = std::max(latest[i], entry[i].time);
+    }
+    for (; entry != end; ++entry) latest[0] = std::max(latest[0], entry->time);
+    return std::max(std::max(latest[0], latest[1]), std::max(latest[2], latest[3]));
+}
+
 std::uint32_t BigEndian32(const unsigned char* bytes) {
     return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
            (std::uint32_t{bytes[2]} << 8) | bytes[3];
@@ -392,18 +405,16 @@ void CFLV_Manager::UpdateVideoTotals() {
     facts.videoFrameCount = static_cast<std::uint32_t>(videoIndex.size());
     // The latest presentation time, not the last entry's: a stream with reordered frames can
     // end on a frame that is shown before the one decoded just ahead of it.
-    std::uint64_t latest = 0;
-    for (const IndexEntry& entry : videoIndex) latest = std::max(latest, entry.time);
+    const std::uint64_t latest = LatestTime(videoIndex);
     facts.videoDuration = 1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(latest);
 }
 
 void CFLV_Manager::UpdateAudioDuration(CInputStream& input) {
     // The latest tag (the last of equal times) ends the track: a tag that goes back in time
     // has its sound laid over what was already played.
-    const IndexEntry* latest = &audioIndex.front();
-    for (const IndexEntry& entry : audioIndex) {
-        if (entry.time >= latest->time) latest = &entry;
-    }
+    const std::uint64_t latestTime = LatestTime(audioIndex);
+    const IndexEntry* latest = &audioIndex.back();
+    while (latest->time != latestTime) --latest;
     facts.audioDuration =
         static_cast<double>(latest->time) + TagSoundMs(input, latest->position).value_or(0.0);
 }
