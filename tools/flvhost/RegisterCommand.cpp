@@ -24,8 +24,9 @@ constexpr char kRegisterHelp[] =
     "                 ~/.config/zev-registry/user.reg); without it the registration is\n"
     "                 machine-wide (ZEV_REGISTRY_MACHINE, by default\n"
     "                 /var/lib/zev-registry/machine.reg, which usually needs root)\n"
-    "  --module PATH  the module to register (default: libzevflashfile5.so in ../lib beside\n"
-    "                 the flvhost program, or in its own folder)\n";
+    "  --module PATH  the module to register (default: libzevflashfile5.so where an\n"
+    "                 installation puts it, lib/zevflashfile5 in the library folder beside\n"
+    "                 bin/, else in ../lib beside the flvhost program, or in its own folder)\n";
 
 constexpr char kUnregisterHelp[] =
     "usage: flvhost unregister [--user] [--module PATH]\n"
@@ -43,19 +44,26 @@ std::filesystem::path ProgramFolder() {
     return error ? std::filesystem::path(".") : program.parent_path();
 }
 
-// The module beside flvhost: ../lib (a build tree or an installation), then flvhost's folder.
+// The module beside flvhost: where an installation puts it (the build names that folder
+// relative to flvhost's own), ../lib (a build tree), then flvhost's folder.
 std::string DefaultModule() {
     const std::filesystem::path folder = ProgramFolder();
-    for (const auto& candidate : {folder / ".." / "lib" / kModuleName, folder / kModuleName}) {
+#ifdef FLVHOST_INSTALLED_MODULE_FOLDER
+    const std::filesystem::path installed = folder / FLVHOST_INSTALLED_MODULE_FOLDER / kModuleName;
+#else
+    const std::filesystem::path installed = folder / ".." / "lib" / kModuleName;
+#endif
+    for (const auto& candidate :
+         {installed, folder / ".." / "lib" / kModuleName, folder / kModuleName}) {
         std::error_code error;
         if (std::filesystem::is_regular_file(candidate, error)) {
             return std::filesystem::weakly_canonical(candidate, error).string();
         }
     }
     throw HostError(kExitFileMissing, std::string("the component module ") + kModuleName +
-                                          " is not in " + (folder / ".." / "lib").string() +
-                                          " or " + folder.string() +
-                                          "; give it with --module PATH");
+                                          " is not in " + installed.parent_path().string() + ", " +
+                                          (folder / ".." / "lib").string() + " or " +
+                                          folder.string() + "; give it with --module PATH");
 }
 
 int Install(const CommandArguments& arguments, bool install) {
