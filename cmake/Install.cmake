@@ -16,10 +16,25 @@
 #
 # Every RPATH is relative to the file ($ORIGIN), so an installed tree works wherever it lands
 # (the .deb under /usr, a temporary prefix, a copied folder).
+set(ZEV_VERSION 1.0.0)
+
+if(WIN32)
+  # The Windows zip: the DLLs and programs side by side at its top, as a Windows user
+  # registers and runs them (cmake/windows/README-Windows.txt).
+  install(TARGETS zevflashfile5 mediakit flvhost host_example
+    RUNTIME DESTINATION . LIBRARY DESTINATION .)
+  # The type library that widl compiles in frame/ (Module.cmake), also in the DLL as TYPELIB 1.
+  install(FILES ${CMAKE_SOURCE_DIR}/frame/zevflashfile5.idl
+    ${CMAKE_BINARY_DIR}/frame/widl/zevflashfile5.tlb DESTINATION .)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/README-Windows.txt
+    ${CMAKE_BINARY_DIR}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
+  return()
+endif()
+
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(ZEV_VERSION 1.0.0)
 set(ZEV_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/zevflashfile5)
 set(ZEV_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/zevflashfile5)
 set(ZEV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zevflashfile5)

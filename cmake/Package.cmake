@@ -1,5 +1,6 @@
 # Packages through CPack (after Install.cmake): on Linux a Debian package, built from a Release
-# tree configured with CMAKE_INSTALL_PREFIX=/usr (scripts/package.sh).
+# tree configured with CMAKE_INSTALL_PREFIX=/usr; on Windows (the mingw-w64 build) a zip
+# (scripts/package.sh makes both).
 #
 # The .deb holds everything `cmake --install` puts in place. Its maintainer scripts keep the
 # machine registry in step with the files: postinst registers the installed module machine-wide
@@ -38,6 +39,13 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/${script})
   endforeach()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+
+if(WIN32)
+  # zevflashfile5-VERSION-win64.zip, everything in one folder of that name.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME zevflashfile5-${ZEV_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 endif()
 
 include(CPack)
