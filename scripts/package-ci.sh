@@ -8,7 +8,9 @@
 #  3. the .deb: dpkg -i (apt-get install -f for what it needs); flvhost info on the sample as a
 #     plain user who registered nothing (postinst registered the component machine-wide);
 #     dpkg -r; then no installed file remains and the machine registry holds none of our keys;
-#     dpkg --purge takes the machine registry that postinst made.
+#     dpkg --purge takes the machine registry that postinst made;
+#  4. where the Windows build is there, the zip: unpacked into a fresh Wine prefix, its DLLs
+#     registered with regsvr32, flvhost.exe info and host_example.exe on the sample.
 # Needs root (or sudo) for dpkg; refuses to run where the package is already installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +28,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "scripts/package.sh"
 SKIP_INSTALL=1 scripts/package.sh | tee "$work/package.txt"
 deb=$(grep '\.deb$' "$work/package.txt" | tail -n 1)
+zip=$(grep '\.zip$' "$work/package.txt" | tail -n 1 || true)
 [ -f "$deb" ] || fail "no .deb built"
 build=$(dirname "$(dirname "$deb")")
 
@@ -112,5 +115,37 @@ step "dpkg --purge"
 $SUDO dpkg --purge zevflashfile5 >/dev/null
 if [ "$hive_before" = no ] && [ -e "$machine_hive" ]; then
   fail "the machine registry that postinst made is still there after the purge"
+fi
+
+if [ -n "$zip" ]; then
+  step "the Windows zip in a fresh Wine prefix: regsvr32, flvhost.exe info, host_example.exe"
+  cmake -E chdir "$work" cmake -E tar xf "$zip"
+  folder=$work/$(basename "$zip" .zip)
+  ls -1 "$folder"
+  for file in zevflashfile5.dll mediakit.dll flvhost.exe host_example.exe zevflashfile5.idl \
+    zevflashfile5.tlb README-Windows.txt; do
+    [ -f "$folder/$file" ] || fail "the zip holds no $file"
+  done
+  export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY=
+  # A server of its own, detached from our output, so that nothing keeps the pipes open.
+  mkdir -p "$WINEPREFIX"
+  wineserver -p </dev/null >/dev/null 2>&1
+  trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+  wineboot -i </dev/null >/dev/null 2>&1
+  (
+    cd "$folder"
+    wine regsvr32 /s mediakit.dll </dev/null || fail "regsvr32 mediakit.dll"
+    wine regsvr32 /s zevflashfile5.dll </dev/null || fail "regsvr32 zevflashfile5.dll"
+  )
+  wine reg query 'HKCR\CLSID\{4782B4A0-9258-40BD-8739-54432C6407A2}\InprocServer32' </dev/null |
+    tr -d '\r' | grep -i 'zevflashfile5.dll' || fail "FlashFile5 is not registered"
+  windows_sample=$(winepath -w "$sample")
+  wine "$folder/flvhost.exe" info "$windows_sample" </dev/null | tr -d '\r' |
+    tee "$work/windows-info.txt"
+  grep -q 'H.264' "$work/windows-info.txt" && grep -q 'AAC' "$work/windows-info.txt" ||
+    fail "flvhost.exe info"
+  wine "$folder/host_example.exe" "$windows_sample" </dev/null | tr -d '\r' |
+    tee "$work/windows-example.txt"
+  grep -q '^frame at' "$work/windows-example.txt" || fail "host_example.exe read no frame"
 fi
 echo "package check passed"
