@@ -9,6 +9,7 @@
 
 #include "flv/StoredIndex.h"
 #include "platform/ComObject.h"
+#include "platform/ReadOnlyStream.h"
 
 // How this component's objects recognise a stream made here and reach its content. Private to
 // the component: only its own objects in one process ask for it, and it is never marshalled (its
@@ -26,7 +27,7 @@ void PutLittle32(char* target, std::uint32_t value) {
 }
 
 class CStoredIndexStream final : public ComObject<CStoredIndexStream>,
-                                 public IStream,
+                                 public ReadOnlyStream,
                                  public IStoredIndexContent {
   public:
     COM_DELEGATING_IUNKNOWN
@@ -108,81 +109,6 @@ class CStoredIndexStream final : public ComObject<CStoredIndexStream>,
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG* written) override {
-        if (written) *written = 0;
-        return STG_E_ACCESSDENIED;
-    }
-
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
-                                   ULARGE_INTEGER* newPosition) override {
-        HRESULT hr = S_OK;
-        LONGLONG base = 0;
-        LONGLONG target = 0;
-        switch (origin) {
-            case STREAM_SEEK_SET:
-                break;
-            case STREAM_SEEK_CUR:
-                base = static_cast<LONGLONG>(position_.load(std::memory_order_relaxed));
-                break;
-            case STREAM_SEEK_END:
-                base = static_cast<LONGLONG>(size_);
-                break;
-            default:
-                hr = STG_E_SEEKERROR;
-                break;
-        }
-        if (SUCCEEDED(hr) && (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)) {
-            hr = STG_E_SEEKERROR;
-        }
-        if (SUCCEEDED(hr)) position_.store(static_cast<std::uint64_t>(target));
-        // A failed seek reports the position it left unchanged.
-        if (newPosition) newPosition->QuadPart = position_.load(std::memory_order_relaxed);
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
-                                     ULARGE_INTEGER* written) override {
-        if (read) read->QuadPart = 0;
-        if (written) written->QuadPart = 0;
-        if (target == nullptr) return STG_E_INVALIDPOINTER;
-        constexpr ULONG kChunk = 36 * 1024;
-        auto chunk = std::make_unique<char[]>(kChunk);
-        ULONGLONG left = count.QuadPart;
-        while (left > 0) {
-            ULONG got = 0;
-            HRESULT hr =
-                Read(chunk.get(), static_cast<ULONG>(std::min<ULONGLONG>(left, kChunk)), &got);
-            if (FAILED(hr)) return hr;
-            if (got == 0) break;
-            if (read) read->QuadPart += got;
-            ULONG put = 0;
-            hr = target->Write(chunk.get(), got, &put);
-            if (written) written->QuadPart += put;
-            if (FAILED(hr)) return hr;
-            left -= got;
-        }
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        if (stat == nullptr) return STG_E_INVALIDPOINTER;
-        std::memset(stat, 0, sizeof *stat);
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = size_;
-        return S_OK;
-    }
-
     HRESULT STDMETHODCALLTYPE Clone(IStream** copy) override {
         if (copy == nullptr) return STG_E_INVALIDPOINTER;
         *copy = nullptr;
@@ -198,9 +124,6 @@ class CStoredIndexStream final : public ComObject<CStoredIndexStream>,
     ComModule* module_ = nullptr;
     std::shared_ptr<const StoredIndexContent> content_;
     std::string head_;  // V, A, the extra data and N
-    std::uint64_t size_ = 0;
-    // The position is the only state that changes; a stream may be read from several threads.
-    std::atomic<std::uint64_t> position_{0};
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "mediakit/Crc32.h"
 #include "mediakit/ParamsFile.h"
 #include "platform/ComObject.h"
+#include "platform/ReadOnlyStream.h"
 
 namespace mediakit {
 namespace {
@@ -69,7 +70,7 @@ class RangeCheck {
     bool good_ = false;
 };
 
-class FileRangeStream final : public ComObject<FileRangeStream>, public IStream {
+class FileRangeStream final : public ComObject<FileRangeStream>, public ReadOnlyStream {
   public:
     COM_DELEGATING_IUNKNOWN
     explicit FileRangeStream(ComObjectArgs args) : ComObject(args) {}
@@ -109,80 +110,6 @@ class FileRangeStream final : public ComObject<FileRangeStream>, public IStream 
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG* written) override {
-        if (written) *written = 0;
-        return STG_E_ACCESSDENIED;
-    }
-
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
-                                   ULARGE_INTEGER* newPosition) override {
-        HRESULT hr = S_OK;
-        LONGLONG base = 0;
-        LONGLONG target = 0;
-        switch (origin) {
-            case STREAM_SEEK_SET:
-                break;
-            case STREAM_SEEK_CUR:
-                base = static_cast<LONGLONG>(position_.load(std::memory_order_relaxed));
-                break;
-            case STREAM_SEEK_END:
-                base = static_cast<LONGLONG>(size_);
-                break;
-            default:
-                hr = STG_E_SEEKERROR;
-                break;
-        }
-        if (SUCCEEDED(hr) && (__builtin_add_overflow(base, move.QuadPart, &target) || target < 0)) {
-            hr = STG_E_SEEKERROR;
-        }
-        if (SUCCEEDED(hr)) position_.store(static_cast<std::uint64_t>(target));
-        // A failed seek reports the position it left unchanged.
-        if (newPosition) newPosition->QuadPart = position_.load(std::memory_order_relaxed);
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
-
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
-                                     ULARGE_INTEGER* written) override {
-        if (read) read->QuadPart = 0;
-        if (written) written->QuadPart = 0;
-        if (target == nullptr) return STG_E_INVALIDPOINTER;
-        BYTE chunk[65536];
-        ULONGLONG left = count.QuadPart;
-        while (left > 0) {
-            ULONG got = 0;
-            const ULONG want = static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof chunk));
-            HRESULT hr = Read(chunk, want, &got);
-            if (FAILED(hr)) return hr;
-            if (got == 0) break;
-            if (read) read->QuadPart += got;
-            ULONG put = 0;
-            hr = target->Write(chunk, got, &put);
-            if (written) written->QuadPart += put;
-            if (FAILED(hr)) return hr;
-            left -= got;
-        }
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        if (stat == nullptr) return STG_E_INVALIDPOINTER;
-        std::memset(stat, 0, sizeof *stat);
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = size_;
-        return S_OK;
-    }
-
     HRESULT STDMETHODCALLTYPE Clone(IStream** copy) override {
         if (copy == nullptr) return STG_E_INVALIDPOINTER;
         *copy = nullptr;
@@ -199,9 +126,6 @@ class FileRangeStream final : public ComObject<FileRangeStream>, public IStream 
     std::shared_ptr<const File> file_;
     std::shared_ptr<RangeCheck> check_;  // none when the range was checked before
     std::uint64_t offset_ = 0;
-    std::uint64_t size_ = 0;
-    // One stream object may be used from several threads; the position is its only state.
-    std::atomic<std::uint64_t> position_{0};
 };
 
 }  // namespace
