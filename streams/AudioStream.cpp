@@ -43,6 +43,8 @@ constexpr double kFirstSeconds = static_cast<double>(0.001f);
 constexpr double kPreRollMs = 1000.0;
 constexpr std::size_t kMinPreRollRecords = 4;
 constexpr std::size_t kMaxPreRollRecords = 128;
+// Tag times are 32 bits; a larger one can only come from a damaged stored index.
+constexpr std::uint64_t kLargestTagTime = std::numeric_limits<std::uint32_t>::max();
 // The first records of a pre-roll may decode short (a decoder warming up): their lengths do
 // not serve to place the target's record.
 constexpr std::size_t kWarmUpRecords = 2;
@@ -597,14 +599,18 @@ std::int64_t CFlashAudioStream5::PreRoll(std::size_t from, std::size_t to) {
     // Otherwise each record before it bounds its start, as long as no gap or overlap lies
     // between them: that record's start (its time to within half a millisecond) plus the
     // frames decoded in between. Together they narrow it down.
+    // Times beyond 32 bits (a damaged stored index) count as the largest, as in TagFrame.
+    const auto frameOf = [&](std::uint64_t ms) {
+        return static_cast<double>(std::min<std::uint64_t>(ms, kLargestTagTime)) * rate / 1000.0;
+    };
     const double half = rate / 2000.0;
-    const double exact = static_cast<double>(index[to].time) * rate / 1000.0;
+    const double exact = frameOf(index[to].time);
     double low = exact - half;
     double high = exact + half;
     double decoded = 0.0;
     for (std::size_t k = to; k-- > from + kWarmUpRecords;) {
         decoded += static_cast<double>(lengths[k - from]);
-        const double start = static_cast<double>(index[k].time) * rate / 1000.0 + decoded;
+        const double start = frameOf(index[k].time) + decoded;
         if (std::abs(start - exact) / rate > kHardSeconds) break;
         low = std::max(low, start - half);
         high = std::min(high, start + half);
@@ -654,8 +660,7 @@ std::int64_t CFlashAudioStream5::TagFrame(std::uint64_t ms) const {
     // Tag times are 32 bits; a larger one (a damaged stored index) counts as the largest, so
     // that positions stay far inside 64 bits. Nearest, halves up, in integers: exact at any
     // rate.
-    const std::uint64_t time =
-        std::min<std::uint64_t>(ms, std::numeric_limits<std::uint32_t>::max());
+    const std::uint64_t time = std::min(ms, kLargestTagTime);
     const auto rate = static_cast<std::uint64_t>(OutputRate());
     return static_cast<std::int64_t>((time * rate + 500) / 1000);
 }
