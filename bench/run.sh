@@ -251,7 +251,7 @@ base=${result[walk:short:kib]}
 for name in large many; do
   entries=${result[walk:$name:entries]}
   extra=$(( ${result[walk:$name:kib]} - base ))
-  awk -v n="$name" -v e="$entries" -v x="$extra" -v size="$(stat -c %s "$scratch/$name.flv")" \
+  awk -v n="$name" -v e="$entries" -v x="$extra" -v size="$(stat -L -c %s "$scratch/$name.flv")" \
     'BEGIN {
       per = (e > 0) ? x * 1024 / e : 0
       printf "walk memory %s: %d entries in %.0f MiB: %.1f MiB above the 10-second file, %.1f bytes an entry (target ~27: 24 an entry and a save buffer of 1/8; independent of file size)\n", n, e, size / 1048576, x / 1024, per

@@ -10,6 +10,7 @@
 #include "flv/Header.h"
 #include "flv/IndexMemory.h"
 #include "flv/Metadata.h"
+#include "flv/PlainTag.h"
 #include "flv/ScriptData.h"
 #include "flv/StoredIndex.h"
 #include "flv/StoredIndexStream.h"
@@ -50,33 +51,29 @@ std::uint64_t VideoEntryTime(std::uint32_t tagTime, std::int32_t compositionTime
     return time < 0 ? 0 : static_cast<std::uint64_t>(time);
 }
 
-// Appends to an index during a walk. A full index grows at least twofold, and at once to the
+// The capacity an index of `size` entries grows to during a walk, when the next entry is at file
+// offset `position` of `fileSize` bytes. A full index grows at least twofold, and at once to the
 // number of entries that the whole file is projected to hold at the rate seen so far (plus an
 // eighth), so that a long walk moves its entries once or twice instead of twenty times: fresh
 // memory pages are costly, and capacity that is never filled costs none. One step reserves at
 // most eightfold or kLargeStep entries, whichever is more, and never more than the rest of the
 // file could hold, so that a projection from an unusual start stays harmless.
-void Append(IndexArray& index, const IndexEntry& entry, std::uint64_t fileSize) {
-    if (index.size() == index.capacity()) {
-        constexpr std::size_t kFirstCapacity = 64;
-        constexpr double kLargeStep = 1 << 22;
-        // The smallest indexed tag: header, a one-byte body and its PreviousTagSize.
-        constexpr double kSmallestTag = kFlvTagHeaderSize + 1 + kFlvPreviousTagSizeBytes;
-        const std::size_t size = index.size();
-        std::size_t wanted = std::max(kFirstCapacity, 2 * size);
-        if (entry.position > 0 && fileSize > entry.position && size >= kFirstCapacity) {
-            const double held = static_cast<double>(size);
-            const double projected =
-                held * (static_cast<double>(fileSize) / static_cast<double>(entry.position)) *
-                1.125;
-            const double ceiling =
-                std::min(std::max(8.0 * held, kLargeStep),
-                         held + static_cast<double>(fileSize - entry.position) / kSmallestTag);
-            wanted = std::max(wanted, static_cast<std::size_t>(std::min(projected, ceiling)));
-        }
-        ReserveIndex(index, wanted);
+std::size_t GrownCapacity(std::size_t size, std::uint64_t position, std::uint64_t fileSize) {
+    constexpr std::size_t kFirstCapacity = 64;
+    constexpr double kLargeStep = 1 << 22;
+    // The smallest indexed tag: header, a one-byte body and its PreviousTagSize.
+    constexpr double kSmallestTag = kFlvTagHeaderSize + 1 + kFlvPreviousTagSizeBytes;
+    std::size_t wanted = std::max(kFirstCapacity, 2 * size);
+    if (position > 0 && fileSize > position && size >= kFirstCapacity) {
+        const double held = static_cast<double>(size);
+        const double projected =
+            held * (static_cast<double>(fileSize) / static_cast<double>(position)) * 1.125;
+        const double ceiling =
+            std::min(std::max(8.0 * held, kLargeStep),
+                     held + static_cast<double>(fileSize - position) / kSmallestTag);
+        wanted = std::max(wanted, static_cast<std::size_t>(std::min(projected, ceiling)));
     }
-    index.push_back(entry);
+    return wanted;
 }
 
 // FNV-1a over the configuration bytes.
@@ -102,7 +99,46 @@ bool IsVp6OrAvc(std::uint32_t codec) {
     return codec == CFLV_VideoData::kVp6 || codec == CFLV_VideoData::kVp6Alpha ||
            codec == CFLV_VideoData::kAvc;
 }
+
+// The largest time of the entries (0 for none). Four maxima side by side, so that the walk over
+// a long index is not one chain of comparisons.
+std::uint64_t LatestTime(const IndexArray& index) {
+    const IndexEntry* entry = index.data();
+    const IndexEntry* const end = entry + index.size();
+    std::uint64_t latest[4] = {0, 0, 0, 0};
+    for (; end - entry >= 4; entry += 4) {
+        for (int i = 0; i < 4; ++i) latest[i] = std::max(latest[i], entry[i].time);
+    }
+    for (; entry != end; ++entry) latest[0] = std::max(latest[0], entry->time);
+    return std::max(std::max(latest[0], latest[1]), std::max(latest[2], latest[3]));
+}
+
+std::uint32_t BigEndian32(const unsigned char* bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
 }  // namespace
+
+// Appends a walk's entries to one index, straight into the records' own block (taken over, or
+// copied when shared, at the first entry): a comparison and a store an entry, and a growth by
+// GrownCapacity when the block is full.
+class CFLV_Manager::IndexAppender {
+  public:
+    explicit IndexAppender(IndexArray& index) noexcept : index_(index) {}
+    void Add(const IndexEntry& entry, std::uint64_t fileSize) {
+        if (storage_ == nullptr || storage_->size() == storage_->capacity()) [[unlikely]] {
+            if (index_.size() == index_.capacity()) {
+                ReserveIndex(index_, GrownCapacity(index_.size(), entry.position, fileSize));
+            }
+            storage_ = &index_.Own();
+        }
+        storage_->push_back(entry);
+    }
+
+  private:
+    IndexArray& index_;
+    IndexStorage* storage_ = nullptr;
+};
 
 double CFLV_Manager::UsableFrameRate(double frameRate) {
     if (!(frameRate > 0.0) || !std::isfinite(frameRate) || !std::isfinite(1000.0 / frameRate)) {
@@ -187,11 +223,15 @@ bool CFLV_Manager::WriteMetaData(COutputStream& output) const {
 
 CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     Added added;
-    // One body element per kind serves every tag of the walk.
+    IndexAppender videoAppender(videoIndex);
+    IndexAppender audioAppender(audioIndex);
+    Appenders appenders{videoAppender, audioAppender};
+    // One body element per kind serves every tag of the walk that is not taken quickly.
     CFLV_VideoData video;
     CFLV_AudioData audio;
     CFLV_TagSearch search(input);
     for (;;) {
+        if (!TakePlainTags(input, appenders, added)) break;
         const std::uint64_t tagStart = input.Tell();
         resumeOffset = tagStart;
         FlvTagHeader header;
@@ -224,7 +264,7 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
             video.DataSize = header.dataSize;
             parsed = video.Scan(input);
             if (parsed && !alreadyTaken &&
-                TakeVideo(video, header.timestamp, tagStart, input.FileSize())) {
+                TakeVideo(video, header.timestamp, tagStart, input.FileSize(), appenders.video)) {
                 added.video = true;
             }
         } else if (header.tagType == kFlvAudioTag) {
@@ -232,7 +272,7 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
             audio.DataSize = header.dataSize;
             parsed = audio.Scan(input);
             if (parsed && !alreadyTaken &&
-                TakeAudio(audio, header.timestamp, tagStart, input.FileSize())) {
+                TakeAudio(audio, header.timestamp, tagStart, input.FileSize(), appenders.audio)) {
                 added.audio = true;
             }
         } else if (readMetadata && !alreadyTaken) {
@@ -256,6 +296,59 @@ CFLV_Manager::Added CFLV_Manager::Walk(CInputStream& input, bool readMetadata) {
     return added;
 }
 
+bool CFLV_Manager::TakePlainTags(CInputStream& input, Appenders& appenders, Added& added) {
+    const std::uint64_t fileSize = input.FileSize();
+    for (;;) {
+        const std::uint64_t tagStart = input.Tell();
+        // A tag taken in before its PreviousTagSize was there is passed by the careful path.
+        if (tagStart == takenTagOffset || tagStart >= fileSize) return true;
+        // The header and the body's fixed fields at hand in the window (the cursor stays).
+        if (!input.EnsureAvailable(
+                std::min(kFlvTagHeaderSize + kPlainTagMostFixedBytes, fileSize - tagStart))) {
+            return true;
+        }
+        const unsigned char* bytes = input.Data() + input.Position();
+        const std::uint64_t atHand = input.Length() - input.Position();
+        PlainTag tag;
+        if (!ReadPlainTag(bytes, atHand, tag)) return true;
+        // The whole tag must be in the file, its PreviousTagSize included.
+        const std::uint64_t tagBytes = kFlvTagHeaderSize + tag.dataSize + kFlvPreviousTagSizeBytes;
+        if (tagBytes > fileSize - tagStart) return true;
+        const std::uint32_t expected = tag.dataSize + kFlvTagHeaderSize;
+        if (tagBytes <= atHand) {
+            if (BigEndian32(bytes + tagBytes - kFlvPreviousTagSizeBytes) != expected) return true;
+            (void)input.SkipBytes(tagBytes);  // at hand: cannot fail
+        } else {
+            // The payload runs past the window: the window moves on to the PreviousTagSize (and
+            // the tags after it) without reading the payload, as the careful path does.
+            if (!input.SeekTo(tagStart + tagBytes - kFlvPreviousTagSizeBytes) ||
+                !input.EnsureAvailable(kFlvPreviousTagSizeBytes) ||
+                BigEndian32(input.Data() + input.Position()) != expected) {
+                if (input.SeekTo(tagStart)) return true;
+                resumeOffset = tagStart;
+                return false;
+            }
+            (void)input.SkipBytes(kFlvPreviousTagSizeBytes);  // at hand: cannot fail
+        }
+        // Taken as TakeVideo and TakeAudio take what the body elements read of such a tag.
+        if (tag.tagType == kFlvVideoTag) {
+            if (facts.videoCodec == static_cast<std::int32_t>(CFLV_VideoData::kDefaultCodec)) {
+                facts.videoCodec = static_cast<std::int32_t>(tag.codecId);
+            }
+            if (tag.payloadSize > 0) {
+                appenders.video.Add(
+                    {tagStart, VideoEntryTime(tag.timestamp, tag.compositionTime), tag.frameType},
+                    fileSize);
+                added.video = true;
+            }
+        } else if (tag.payloadSize > 0) {
+            appenders.audio.Add({tagStart, tag.timestamp, kAudioFrameType}, fileSize);
+            added.audio = true;
+        }
+        takenTagOffset = kNoTag;
+    }
+}
+
 bool CFLV_Manager::StepOverDamage(CInputStream& input, CFLV_TagSearch& search,
                                   std::uint64_t damageStart) {
     std::uint64_t next = 0;
@@ -265,7 +358,8 @@ bool CFLV_Manager::StepOverDamage(CInputStream& input, CFLV_TagSearch& search,
 }
 
 bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
-                             std::uint64_t tagStart, std::uint64_t fileSize) {
+                             std::uint64_t tagStart, std::uint64_t fileSize,
+                             IndexAppender& appender) {
     const std::uint32_t codec = body.CodecId();
     if (facts.videoCodec == static_cast<std::int32_t>(CFLV_VideoData::kDefaultCodec)) {
         facts.videoCodec = static_cast<std::int32_t>(codec);
@@ -278,13 +372,14 @@ bool CFLV_Manager::TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime,
     // A sequence header (the first or a repeated one) is configuration, and a body without
     // payload (the AVC end-of-sequence tag) holds no frame: neither is an entry.
     if (body.IsSequenceHeader() || body.PayloadSize() == 0) return false;
-    Append(videoIndex,
-           {tagStart, VideoEntryTime(tagTime, body.CompositionTime()), body.FrameType()}, fileSize);
+    appender.Add({tagStart, VideoEntryTime(tagTime, body.CompositionTime()), body.FrameType()},
+                 fileSize);
     return true;
 }
 
 bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
-                             std::uint64_t tagStart, std::uint64_t fileSize) {
+                             std::uint64_t tagStart, std::uint64_t fileSize,
+                             IndexAppender& appender) {
     if (body.IsSequenceHeader()) {
         if (!audioExtra && !body.ExtraData().Empty()) {
             audioExtra = std::make_unique<CExtraData>(body.ExtraData());
@@ -294,7 +389,7 @@ bool CFLV_Manager::TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime,
         return false;
     }
     if (body.PayloadSize() == 0) return false;
-    Append(audioIndex, {tagStart, tagTime, kAudioFrameType}, fileSize);
+    appender.Add({tagStart, tagTime, kAudioFrameType}, fileSize);
     return true;
 }
 
@@ -310,18 +405,16 @@ void CFLV_Manager::UpdateVideoTotals() {
     facts.videoFrameCount = static_cast<std::uint32_t>(videoIndex.size());
     // The latest presentation time, not the last entry's: a stream with reordered frames can
     // end on a frame that is shown before the one decoded just ahead of it.
-    std::uint64_t latest = 0;
-    for (const IndexEntry& entry : videoIndex) latest = std::max(latest, entry.time);
+    const std::uint64_t latest = LatestTime(videoIndex);
     facts.videoDuration = 1000.0 / UsableFrameRate(facts.frameRate) + static_cast<double>(latest);
 }
 
 void CFLV_Manager::UpdateAudioDuration(CInputStream& input) {
     // The latest tag (the last of equal times) ends the track: a tag that goes back in time
     // has its sound laid over what was already played.
-    const IndexEntry* latest = &audioIndex.front();
-    for (const IndexEntry& entry : audioIndex) {
-        if (entry.time >= latest->time) latest = &entry;
-    }
+    const std::uint64_t latestTime = LatestTime(audioIndex);
+    const IndexEntry* latest = &audioIndex.back();
+    while (latest->time != latestTime) --latest;
     facts.audioDuration =
         static_cast<double>(latest->time) + TagSoundMs(input, latest->position).value_or(0.0);
 }

@@ -137,17 +137,29 @@ class CFLV_Manager {
         bool audio = false;
     };
     static constexpr std::uint64_t kNoTag = std::numeric_limits<std::uint64_t>::max();
-
+    // Appends a walk's entries to one index (Manager.cpp).
+    class IndexAppender;
+    struct Appenders {
+        IndexAppender& video;
+        IndexAppender& audio;
+    };
     // The bytes at `damageStart` are no tag: moves the cursor to the next confirmed tag start
     // after them. False, the cursor anywhere, when the file holds none (yet).
     bool StepOverDamage(CInputStream& input, CFLV_TagSearch& search, std::uint64_t damageStart);
     Added Walk(CInputStream& input, bool readMetadata);
+    // Takes the tags from the cursor on for as long as each is whole in the file, its
+    // PreviousTagSize is right, and it is a plain audio or video frame (flv/PlainTag.h):
+    // straight from the window, as the careful path takes them, with no body element and no copy
+    // of a payload. The cursor then stands at the first tag not taken, for the careful path to
+    // read. False when it could not be brought back to that tag (a read error; resumeOffset
+    // names the tag).
+    bool TakePlainTags(CInputStream& input, Appenders& appenders, Added& added);
     // The body of the tag at `tagStart` was parsed: index it, or keep its codec extra data.
     // `fileSize` guides the growth of the index. True when an entry was added.
     bool TakeVideo(const CFLV_VideoData& body, std::uint32_t tagTime, std::uint64_t tagStart,
-                   std::uint64_t fileSize);
+                   std::uint64_t fileSize, IndexAppender& appender);
     bool TakeAudio(const CFLV_AudioData& body, std::uint32_t tagTime, std::uint64_t tagStart,
-                   std::uint64_t fileSize);
+                   std::uint64_t fileSize, IndexAppender& appender);
     // Parses a script body of `dataSize` bytes and applies its named values; false when the body
     // cannot be parsed.
     bool TakeScript(CInputStream& input, std::uint32_t dataSize);

@@ -214,17 +214,40 @@ void ReadRecords(StreamReader& reader, std::uint64_t size, StoredIndexExtras& ex
         }
         bool reservedZero = true;
         bool oneKind = true;
-        for (std::uint64_t i = 0; i < got; ++i) {
-            const BYTE* record = block.get() + i * kStoredRecordSize;
-            const auto kind = static_cast<std::uint32_t>(GetLittle(record + 32, 4));
-            reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
-            oneKind &= kind == firstKind;
-            IndexStorage*& target = kind == kStoredVideoKind ? video : audio;
-            if (target == nullptr) {
-                target = &(kind == kStoredVideoKind ? videoIndex : audioIndex).Own();
+        // A block as a writer writes it, all of the first kind, is decoded straight into the room
+        // reserved for it; any other kind in it, and the block is taken record by record.
+        IndexStorage*& firstTarget = firstKind == kStoredVideoKind ? video : audio;
+        if (got > 0 && firstTarget == nullptr) {
+            firstTarget = &(firstKind == kStoredVideoKind ? videoIndex : audioIndex).Own();
+        }
+        const std::size_t at = got > 0 ? firstTarget->size() : 0;
+        if (got > 0) {
+            firstTarget->resize(at + static_cast<std::size_t>(got));
+            IndexEntry* entry = firstTarget->data() + at;
+            for (std::uint64_t i = 0; i < got; ++i, ++entry) {
+                const BYTE* record = block.get() + i * kStoredRecordSize;
+                oneKind &= static_cast<std::uint32_t>(GetLittle(record + 32, 4)) == firstKind;
+                reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
+                entry->position = GetLittle(record, 8);
+                entry->time = GetLittle(record + 8, 8);
+                entry->frameType = static_cast<std::uint32_t>(GetLittle(record + 24, 4));
             }
-            target->push_back({GetLittle(record, 8), GetLittle(record + 8, 8),
-                               static_cast<std::uint32_t>(GetLittle(record + 24, 4))});
+        }
+        if (!oneKind) {
+            firstTarget->resize(at);
+            reservedZero = true;
+            for (std::uint64_t i = 0; i < got; ++i) {
+                const BYTE* record = block.get() + i * kStoredRecordSize;
+                const auto kind = static_cast<std::uint32_t>(GetLittle(record + 32, 4));
+                reservedZero &= (GetLittle(record + 16, 8) | GetLittle(record + 28, 4)) == 0;
+                oneKind &= kind == firstKind;
+                IndexStorage*& target = kind == kStoredVideoKind ? video : audio;
+                if (target == nullptr) {
+                    target = &(kind == kStoredVideoKind ? videoIndex : audioIndex).Own();
+                }
+                target->push_back({GetLittle(record, 8), GetLittle(record + 8, 8),
+                                   static_cast<std::uint32_t>(GetLittle(record + 24, 4))});
+            }
         }
         canonical = canonical && reservedZero && oneKind;
         if (got < records) return;

@@ -18,6 +18,38 @@ std::uint32_t BigEndian(const unsigned char* bytes, unsigned count) {
 bool IsTagTypeByte(unsigned char byte) {
     return IsFlvBodyTag(byte);
 }
+
+// Nonzero when one of the eight bytes of `word` can be a TagType: one of them with its lowest bit
+// cleared is 8 (TagType 8 or 9), or one is 18. The test for a zero byte tells this exactly of the
+// word as a whole (not of which byte).
+std::uint64_t MayHoldTagType(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+    const auto hasZeroByte = [](std::uint64_t bytes) {
+        return (bytes - kOnes) & ~bytes & kHighBits;
+    };
+    return hasZeroByte((word & ~kOnes) ^ (kOnes * kFlvAudioTag)) |
+           hasZeroByte(word ^ (kOnes * kFlvScriptTag));
+}
+
+// The first byte of [first, last) that can be a TagType, or `last`. 32 bytes at a time, of which
+// all-zero ones (a zero-filled stretch) cost one test: so zero-filled stretches and junk pass at
+// the speed of memory, and only the bytes of a piece that may hold a candidate are looked at one
+// by one.
+const unsigned char* FindTagTypeByte(const unsigned char* first, const unsigned char* last) {
+    constexpr std::ptrdiff_t kPiece = 32;
+    while (last - first >= kPiece) {
+        std::uint64_t words[kPiece / 8];
+        std::memcpy(words, first, sizeof words);
+        if ((words[0] | words[1] | words[2] | words[3]) != 0 &&
+            (MayHoldTagType(words[0]) | MayHoldTagType(words[1]) | MayHoldTagType(words[2]) |
+             MayHoldTagType(words[3])) != 0) {
+            break;
+        }
+        first += kPiece;
+    }
+    return std::find_if(first, last, IsTagTypeByte);
+}
 }  // namespace
 
 CFLV_TagSearch::Verdict CFLV_TagSearch::HeaderAt(std::uint64_t offset) {
@@ -79,7 +111,7 @@ bool CFLV_TagSearch::FindFrom(std::uint64_t from, std::uint64_t& found) {
     while (input_.SeekTo(at)) {
         const unsigned char* first = input_.Data() + input_.Position();
         const unsigned char* last = input_.Data() + input_.Length();
-        const unsigned char* candidate = std::find_if(first, last, IsTagTypeByte);
+        const unsigned char* candidate = FindTagTypeByte(first, last);
         at += static_cast<std::uint64_t>(candidate - first);
         if (candidate == last) continue;
         if (ConfirmedAt(at)) {

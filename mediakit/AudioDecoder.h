@@ -10,6 +10,9 @@
 // starts the decoder afresh.
 #pragma once
 
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "mediakit/DecoderSupport.h"
@@ -20,6 +23,24 @@
 #include "platform/CriticalSection.h"
 
 namespace mediakit {
+
+// An allocator whose construction without a value leaves the element uninitialised: the PCM
+// buffer grows by the room that the resampler may fill and is then cut to what it filled, and
+// zeroing that room first cost as much as the conversion itself.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    UninitialisedAllocator() noexcept = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* at) noexcept {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
 
 class AudioDecoder final : public ComObject<AudioDecoder>, public DecoderSlots<IAudioDecoder, 2> {
   public:
@@ -76,7 +97,8 @@ class AudioDecoder final : public ComObject<AudioDecoder>, public DecoderSlots<I
     int outputRate_ = 0;
     AVChannelLayout outputLayout_{};
     ComPtr<IUnknown> outputFormat_;  // set on every PCM packet
-    std::vector<std::uint8_t> pcm_;  // decoded and converted, not yet read
+    // Decoded and converted, not yet read.
+    std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> pcm_;
     // Input.
     std::vector<std::uint8_t> extraData_;
     InputFormat input_;           // what the open decoder was opened for

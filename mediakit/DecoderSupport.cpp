@@ -60,12 +60,30 @@ std::span<const std::uint8_t> PacketBytes(IMediaPacket* packet) noexcept {
 }
 
 bool CopyToAvPacket(std::span<const std::uint8_t> bytes, AVPacket* packet) noexcept {
+    // The block of the last copy is taken again when nothing else holds it any more (the decoder
+    // has let go of it) and it is large enough: no allocation and no zeroing a packet.
+    AVBufferRef* block = packet->buf;
+    packet->buf = nullptr;
     av_packet_unref(packet);
     if (bytes.size() >
         static_cast<std::size_t>(std::numeric_limits<int>::max()) - AV_INPUT_BUFFER_PADDING_SIZE) {
+        av_buffer_unref(&block);
         return false;
     }
-    if (av_new_packet(packet, static_cast<int>(bytes.size())) < 0) return false;
+    const int size = static_cast<int>(bytes.size());
+    if (block != nullptr &&
+        (av_buffer_is_writable(block) == 0 ||
+         static_cast<std::size_t>(block->size) < bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE)) {
+        av_buffer_unref(&block);
+    }
+    if (block == nullptr) {
+        if (av_new_packet(packet, size) < 0) return false;
+    } else {
+        packet->buf = block;
+        packet->data = block->data;
+        packet->size = size;
+        std::memset(packet->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    }
     if (!bytes.empty()) std::memcpy(packet->data, bytes.data(), bytes.size());
     return true;
 }

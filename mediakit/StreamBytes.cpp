@@ -17,8 +17,10 @@ LARGE_INTEGER Offset(LONGLONG value) {
 HRESULT ReadToEnd(IStream* stream, std::string& out, std::uint64_t limit) {
     const std::size_t start = out.size();
     STATSTG stat{};
+    // Room for the content and for the one read past its end that finds nothing more, so that
+    // the block is never grown (and the content copied) while it is read.
     if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && stat.cbSize.QuadPart <= limit) {
-        out.reserve(start + static_cast<std::size_t>(stat.cbSize.QuadPart));
+        out.reserve(start + static_cast<std::size_t>(stat.cbSize.QuadPart) + kReadChunk);
     }
     for (;;) {
         const std::size_t used = out.size();

@@ -1,5 +1,7 @@
 #include "source/Cache.h"
 
+#include <memory>
+
 #include "flv/Manager.h"
 #include "flv/StoredIndex.h"
 #include "flv/StoredIndexStream.h"
@@ -32,33 +34,21 @@ HRESULT SetLong(IMediaParams* container, const wchar_t* name, LONG value) {
     return container->SetLong(Bstr(name).Get(), -1, value);
 }
 
-// The stored index of one stream as a memory stream under `name`.
+// The stored index of one stream under `name`: a stream over the manager's records, shared
+// (flv/StoredIndexStream.h), whose bytes are made as a save of the container reads them. No
+// serialized copy of the index is made, and the stream objects that load the container take the
+// records without decoding them. False when the index cannot be written as a stored index.
 bool SetIndexStream(IMediaParams* container, const wchar_t* name, const CFLV_Manager& manager,
                     bool video) {
-    ComPtr<IStream> stream;
-    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) return false;
-    // Sized once for what is written, so that a large index is not copied into larger and
-    // larger blocks (each taking fresh memory) while the stream grows.
+    auto content = std::make_shared<StoredIndexContent>();
     const CExtraData* extra = video ? manager.videoExtra.get() : manager.audioExtra.get();
-    const std::uint64_t records = video ? manager.videoIndex.size() : manager.audioIndex.size();
-    ULARGE_INTEGER size{};
-    size.QuadPart = StoredIndexSize(extra != nullptr ? extra->Length() : 0, records);
-    if (FAILED(stream->SetSize(size)) ||
-        FAILED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr))) {
-        throw std::bad_alloc();
-    }
-    const HRESULT written = video
-                                ? WriteStoredIndex(stream.Get(), manager.videoExtra.get(), nullptr,
-                                                   manager.videoIndex, kStoredVideoKind)
-                                : WriteStoredIndex(stream.Get(), nullptr, manager.audioExtra.get(),
-                                                   manager.audioIndex, kStoredAudioKind);
-    if (written == E_OUTOFMEMORY) throw std::bad_alloc();
-    // A write that stopped early leaves the stream as long as what it wrote.
-    ULARGE_INTEGER end{};
-    if (SUCCEEDED(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_CUR, &end)) &&
-        end.QuadPart != size.QuadPart) {
-        (void)stream->SetSize(end);
-    }
+    if (extra != nullptr) (video ? content->videoExtra : content->audioExtra) = *extra;
+    content->entries = video ? manager.videoIndex : manager.audioIndex;
+    content->kind = video ? kStoredVideoKind : kStoredAudioKind;
+    ComPtr<IStream> stream;
+    const HRESULT made = CreateStoredIndexStream(std::move(content), &ComponentModule(), stream);
+    if (made == E_OUTOFMEMORY) throw std::bad_alloc();
+    if (FAILED(made)) return false;
     (void)container->SetStream(Bstr(name).Get(), 0, 1, stream.Get());
     return true;
 }
@@ -167,20 +157,9 @@ bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container) {
     return true;
 }
 
-void ShareIndexStream(const CFLV_Manager& manager, bool video, bool loaded,
-                      IMediaParams* container) {
+void ShareIndexStream(const CFLV_Manager& manager, bool video, IMediaParams* container) {
     if (container == nullptr) return;
-    std::shared_ptr<const StoredIndexContent> content;
-    if (loaded) {
-        content = manager.LoadedStoredIndex(video);
-    } else {
-        auto own = std::make_shared<StoredIndexContent>();
-        const CExtraData* extra = video ? manager.videoExtra.get() : manager.audioExtra.get();
-        if (extra != nullptr) (video ? own->videoExtra : own->audioExtra) = *extra;
-        own->entries = video ? manager.videoIndex : manager.audioIndex;
-        own->kind = video ? kStoredVideoKind : kStoredAudioKind;
-        content = std::move(own);
-    }
+    std::shared_ptr<const StoredIndexContent> content = manager.LoadedStoredIndex(video);
     ComPtr<IStream> stream;
     if (!content ||
         FAILED(CreateStoredIndexStream(std::move(content), &ComponentModule(), stream))) {

@@ -75,21 +75,20 @@ bool SaveCache(CacheHandle& handle, IMediaParams* container);
 //   audio: "VideoExist", "AudioExist", "AudioCodecType", "AudioDataRate", "FileAudioIndexes";
 // then, when the stream changes its codec configuration later on, "FileVideoConfigChanges" or
 // "FileAudioConfigChanges" (SetStream 0, 1; flv/StoredIndex.h).
+// The index stream holds no bytes: it reads as the stored index stream of the manager's index
+// and extra data of that kind, over the manager's records, shared (flv/StoredIndexStream.h), so
+// that a save of the container makes the bytes as it writes them and the stream objects that
+// load the container take the records without decoding anything.
 // False for a null manager or container, or when the index stream cannot be made (the scalar
 // values then stay set). May throw std::bad_alloc.
 bool SaveVideoInfo(const CFLV_Manager* manager, IMediaParams* container);
 bool SaveAudioInfo(const CFLV_Manager* manager, IMediaParams* container);
 
 // Puts into `container`, as "FileVideoIndexes" (video true) or "FileAudioIndexes", a stream that
-// reads as the stored index stream of `manager`'s index of that kind but holds no bytes: its
-// records are the manager's, shared (flv/StoredIndexStream.h). The stream objects that load the
-// container take them without decoding anything, and whatever it replaces (the bytes a
-// Save...Info wrote, or a stream loaded from a cache file) is let go. `loaded` says which data:
-//  - false: the manager's own index and extra data, as Save...Info writes them; the container is
-//    one that Save...Info filled from this manager;
-//  - true: the stream of that name that the manager's last load read (CFLV_Manager::
-//    LoadedStoredIndex); nothing is put when that stream cannot be stood in for (the container
-//    keeps its bytes, and whoever loads it decodes them).
-// Failures leave the container as it was.
-void ShareIndexStream(const CFLV_Manager& manager, bool video, bool loaded,
-                      IMediaParams* container);
+// reads as the stream of that name that the manager's last load read (CFLV_Manager::
+// LoadedStoredIndex) but holds no bytes: its records are the manager's, shared
+// (flv/StoredIndexStream.h). The stream objects that load the container take them without
+// decoding anything, and the stream loaded from the cache file is let go. Nothing is put when
+// that stream cannot be stood in for (the container keeps its bytes, and whoever loads it
+// decodes them). Failures leave the container as it was.
+void ShareIndexStream(const CFLV_Manager& manager, bool video, IMediaParams* container);

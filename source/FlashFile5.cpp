@@ -177,8 +177,8 @@ HRESULT CFlashFile5::OpenFile(IMediaParams* params) {
     // The index is decoded once, here: the containers handed to the stream objects get streams
     // over the manager's records in place of the loaded ones (the same bytes to anyone who reads
     // them), which the stream objects take without decoding again.
-    if (videoCache) ShareIndexStream(*manager_, true, true, videoCache.Get());
-    if (audioCache) ShareIndexStream(*manager_, false, true, audioCache.Get());
+    if (videoCache) ShareIndexStream(*manager_, true, videoCache.Get());
+    if (audioCache) ShareIndexStream(*manager_, false, audioCache.Get());
 
     (void)params->SetLong(Bstr(L"ReadColorSpace").Get(), 0, colourSpace_);
     StreamList video;
@@ -206,10 +206,7 @@ HRESULT CFlashFile5::OpenStream(Kind kind, IMediaParams* params, IMediaParams* l
         if (FAILED(::CreateInstance(CLSID_MediaParams, info))) return RaiseError(ZEV_E_MEMORY);
         const bool filled = kind == Kind::kVideo ? SaveVideoInfo(manager_.get(), info.Get())
                                                  : SaveAudioInfo(manager_.get(), info.Get());
-        if (filled) {
-            (void)SaveCache(cache, info.Get());
-            ShareIndexStream(*manager_, kind == Kind::kVideo, false, info.Get());
-        }
+        if (filled) (void)SaveCache(cache, info.Get());
     }
     (void)params->SetParams(Bstr(L"FLVSettings").Get(), 0, kShareObject, info.Get());
     const HRESULT hr = stream->SendCommandEx(kStreamOpen, params, nullptr);

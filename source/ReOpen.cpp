@@ -42,7 +42,6 @@ HRESULT CFlashFile5::RefreshStreams(Kind kind, IMediaParams* outer) {
         (void)PrepareCache(cache, fileHash_.c_str(), kCacheKey, kCacheVersion,
                            video ? kCacheKindVideo : kCacheKindAudio);
         (void)SaveCache(cache, inner.Get());
-        ShareIndexStream(*manager_, video, false, inner.Get());
     } else {
         // Without settings of its own kind the stream object walks on by itself; the other
         // kind's settings, left from the video step, would replace its index with theirs.

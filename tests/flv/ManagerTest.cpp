@@ -130,6 +130,13 @@ TEST_F(ManagerTest, DamagedStretchesAreSteppedOver) {
         {"eleven zero bytes", std::string(11, '\0')},
         {"a tag of an unknown type", stretch([](FlvBuilder& b) { b.Tag(15, 40, "abc"); })},
         {"junk", junk},
+        // Bytes one bit away from a TagType, each at every position of an 8-byte word.
+        {"bytes near a TagType",
+         [] {
+             std::string near;
+             for (int i = 0; i < 8; ++i) near += "\x0A\x0B\x10\x11\x13\x1A\x88\x89\x92";
+             return near;
+         }()},
         // A video tag header whose DataSize runs past the end of the file, then junk.
         {"junk that starts like a tag", "\x09\x7F\xFF\xFF" + junk},
         // Plausible headers whose PreviousTagSize is wrong with junk after it: the DataSize
