@@ -10,6 +10,30 @@
 
 #include "platform/Com.h"
 
+// IStream::CopyTo by reading `source` and writing what was read to `target`, in pieces.
+inline HRESULT CopyByReading(ISequentialStream& source, IStream* target, ULARGE_INTEGER count,
+                             ULARGE_INTEGER* read, ULARGE_INTEGER* written) {
+    if (read) read->QuadPart = 0;
+    if (written) written->QuadPart = 0;
+    if (target == nullptr) return STG_E_INVALIDPOINTER;
+    BYTE chunk[65536];
+    ULONGLONG left = count.QuadPart;
+    while (left > 0) {
+        ULONG got = 0;
+        const auto want = static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof chunk));
+        HRESULT hr = source.Read(chunk, want, &got);
+        if (FAILED(hr)) return hr;
+        if (got == 0) break;
+        if (read) read->QuadPart += got;
+        ULONG put = 0;
+        hr = target->Write(chunk, got, &put);
+        if (written) written->QuadPart += put;
+        if (FAILED(hr)) return hr;
+        left -= got;
+    }
+    return S_OK;
+}
+
 class ReadOnlyStream : public IStream {
   public:
     HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG* written) override {
@@ -48,25 +72,7 @@ class ReadOnlyStream : public IStream {
 
     HRESULT STDMETHODCALLTYPE CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
                                      ULARGE_INTEGER* written) override {
-        if (read) read->QuadPart = 0;
-        if (written) written->QuadPart = 0;
-        if (target == nullptr) return STG_E_INVALIDPOINTER;
-        BYTE chunk[65536];
-        ULONGLONG left = count.QuadPart;
-        while (left > 0) {
-            ULONG got = 0;
-            const auto want = static_cast<ULONG>(std::min<ULONGLONG>(left, sizeof chunk));
-            HRESULT hr = Read(chunk, want, &got);
-            if (FAILED(hr)) return hr;
-            if (got == 0) break;
-            if (read) read->QuadPart += got;
-            ULONG put = 0;
-            hr = target->Write(chunk, got, &put);
-            if (written) written->QuadPart += put;
-            if (FAILED(hr)) return hr;
-            left -= got;
-        }
-        return S_OK;
+        return CopyByReading(*this, target, count, read, written);
     }
 
     HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }

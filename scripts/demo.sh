@@ -24,7 +24,12 @@ if [ ! -s "$sample" ]; then
   mv "$out/sample.part.flv" "$sample"
 fi
 
-run() { printf '\n$ flvhost %s\n' "$*"; "$flvhost" "$@"; }
+# Paths in the output as the README shows them: relative to the checkout, ~ for the home folder.
+here=$PWD/
+home=${HOME:+$HOME/}
+if [ "$home" = "//" ]; then home=""; fi
+shorten() { sed -e "s|$here||g" ${home:+-e "s|$home|~/|g"}; }
+run() { printf '\n$ flvhost %s\n' "$*"; "$flvhost" "$@" | shorten; }
 run register --user
 run info "$sample"
 run thumb "$sample" --at 4000 -o "$out/thumb.png"

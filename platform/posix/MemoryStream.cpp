@@ -9,6 +9,7 @@
 
 #include "platform/ComObject.h"
 #include "platform/LargePages.h"
+#include "platform/ReadOnlyStream.h"
 
 namespace {
 // The largest stream, as an HGLOBAL block can hold.
@@ -101,25 +102,7 @@ class MemoryStream final : public ComObject<MemoryStream>, public IStream {
 
     HRESULT STDMETHODCALLTYPE CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
                                      ULARGE_INTEGER* written) override {
-        if (read) read->QuadPart = 0;
-        if (written) written->QuadPart = 0;
-        if (target == nullptr) return STG_E_INVALIDPOINTER;
-        BYTE chunk[65536];
-        ULONGLONG left = count.QuadPart;
-        while (left > 0) {
-            ULONG got = 0;
-            const ULONG want = static_cast<ULONG>(left < sizeof chunk ? left : sizeof chunk);
-            HRESULT hr = Read(chunk, want, &got);
-            if (FAILED(hr)) return hr;
-            if (got == 0) break;
-            if (read) read->QuadPart += got;
-            ULONG put = 0;
-            hr = target->Write(chunk, got, &put);
-            if (written) written->QuadPart += put;
-            if (FAILED(hr)) return hr;
-            left -= got;
-        }
-        return S_OK;
+        return CopyByReading(*this, target, count, read, written);
     }
 
     HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }

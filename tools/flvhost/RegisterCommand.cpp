@@ -22,8 +22,9 @@ constexpr char kRegisterHelp[] =
     "                 ~/.config/zev-registry/user.reg); without it the registration is\n"
     "                 machine-wide (ZEV_REGISTRY_MACHINE, by default\n"
     "                 /var/lib/zev-registry/machine.reg, which usually needs root)\n"
-    "  --module PATH  the module to register (default: libzevflashfile5.so in ../lib beside\n"
-    "                 the flvhost program, or in its own folder)\n";
+    "  --module PATH  the module to register (default: libzevflashfile5.so where an\n"
+    "                 installation puts it, lib/zevflashfile5 in the library folder beside\n"
+    "                 bin/, else in ../lib beside the flvhost program, or in its own folder)\n";
 
 constexpr char kUnregisterHelp[] =
     "usage: flvhost unregister [--user] [--module PATH]\n"

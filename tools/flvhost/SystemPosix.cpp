@@ -32,8 +32,13 @@ std::vector<std::filesystem::path> ComponentModuleCandidates() {
     std::error_code error;
     const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
     const std::filesystem::path folder = error ? std::filesystem::path(".") : program.parent_path();
-    // ../lib (a build tree or an installation), then flvhost's own folder.
-    return {folder / ".." / "lib" / kComponentModuleName, folder / kComponentModuleName};
+    // Where an installation puts it (the build names that folder relative to flvhost's own),
+    // ../lib (a build tree), then flvhost's own folder.
+    return {
+#ifdef FLVHOST_INSTALLED_MODULE_FOLDER
+        folder / FLVHOST_INSTALLED_MODULE_FOLDER / kComponentModuleName,
+#endif
+        folder / ".." / "lib" / kComponentModuleName, folder / kComponentModuleName};
 }
 
 DllInstallFunction LoadDllInstall(const std::string& path) {
