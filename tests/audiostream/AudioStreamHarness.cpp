@@ -2,29 +2,13 @@
 
 #include <algorithm>
 
-#include "mediakit/MediaKit.h"
 #include "platform/Com.h"
 #include "streams/AudioStream.h"
 #include "tests/support/ComponentClasses.h"
 #include "tests/support/FlvBuilder.h"
 
-namespace {
-
-struct AudioStreamClasses : ::testing::Environment {
-    void SetUp() override {
-        ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
-        classes.emplace().Add<CFlashAudioStream5>(CLSID_FlashAudioStream5);
-    }
-    void TearDown() override {
-        classes.reset();
-        MediaKitRevokeClasses();
-    }
-    std::optional<ComponentClassRegistration> classes;
-};
-[[maybe_unused]] auto* const kRegistration =
-    ::testing::AddGlobalTestEnvironment(new AudioStreamClasses);
-
-}  // namespace
+[[maybe_unused]] static auto* const kRegistration = ::testing::AddGlobalTestEnvironment(
+    new ProgramClasses<CFlashAudioStream5>(CLSID_FlashAudioStream5));
 
 ComPtr<IMediaStream> NewAudioStream() {
     ComPtr<IMediaStream> stream;
@@ -41,12 +25,12 @@ ComPtr<IMediaStream> OpenAudioStream(const std::filesystem::path& file, const wc
 }
 
 std::optional<PcmPacket> ReadPacket(IMediaStream* stream, double ms) {
-    const double before = Time(stream);
+    const double before = StreamTime(stream);
     ComPtr<IUnknown> out;
     EXPECT_EQ(stream->Read(0, ms, out.Put()), S_OK);
     auto packet = PcmPacketOf(out.Get());
     if (!packet) {
-        EXPECT_EQ(Time(stream), before) << "Time moved without a packet";
+        EXPECT_EQ(StreamTime(stream), before) << "Time moved without a packet";
         return std::nullopt;
     }
     const auto align = static_cast<std::size_t>(std::max(packet->blockAlign, LONG{1}));
@@ -55,7 +39,7 @@ std::optional<PcmPacket> ReadPacket(IMediaStream* stream, double ms) {
     EXPECT_EQ(packet->duration, double(packet->data.size() / align) * 1000.0 / packet->rate);
     EXPECT_LE(packet->duration, ms + 1e-6);
     EXPECT_EQ(packet->time, before);
-    EXPECT_EQ(Time(stream), before + packet->duration);
+    EXPECT_EQ(StreamTime(stream), before + packet->duration);
     return packet;
 }
 
@@ -74,18 +58,6 @@ std::vector<PcmPacket> ReadToEnd(IMediaStream* stream, double ms) {
     }
     EXPECT_FALSE(ReadPacket(stream, ms)) << "the end did not stay the end";
     return packets;
-}
-
-double Time(IMediaStream* stream) {
-    double time = -99.0;
-    EXPECT_EQ(stream->get_Time(&time), S_OK);
-    return time;
-}
-
-double Duration(IMediaStream* stream) {
-    double duration = -99.0;
-    EXPECT_EQ(stream->get_Duration(&duration), S_OK);
-    return duration;
 }
 
 std::string RampPcm(std::uint64_t firstFrame, std::uint64_t frames, int channels) {

@@ -22,8 +22,6 @@ ComPtr<IMediaStream> OpenAudioStream(const std::filesystem::path& file,
 std::optional<PcmPacket> ReadPacket(IMediaStream* stream, double ms);
 // Reads until no packet comes (and none after); the packets must tile the timeline.
 std::vector<PcmPacket> ReadToEnd(IMediaStream* stream, double ms);
-double Time(IMediaStream* stream);
-double Duration(IMediaStream* stream);
 
 // A hand-made FLV file of little-endian 16-bit PCM (SoundFormat 3) at 44100 Hz: `tags` tags of
 // 100 ms each (4410 sample frames), the first at `firstTime` ms. Sample s of channel c of the

@@ -45,7 +45,7 @@ TEST(AudioStreamPeer, SeeksGiveTheSoundOfAReadStraightThrough) {
         for (double target : {1234.5, 250.0, 1800.0, 777.7, 0.0}) {
             SCOPED_TRACE(target);
             ASSERT_EQ(stream->Seek(0, target), S_OK);
-            const double reached = Time(stream.Get());
+            const double reached = StreamTime(stream.Get());
             const auto packet = ReadPacket(stream.Get(), 150.0);
             ASSERT_TRUE(packet);
             EXPECT_TRUE(packet->discontinuity);

@@ -51,7 +51,7 @@ TEST(AudioStreamSilence, SilenceIsCountedNotAllocated) {
     const auto stream = OpenAudioStream(
         dir.Write("late.flv", PcmFlvAt({kFirst, kFirst + 100, kFirst + 200, kFirst + kJump}, 2)));
     ASSERT_TRUE(stream);
-    EXPECT_EQ(Duration(stream.Get()), double(kFirst) + kJump + 100.0);
+    EXPECT_EQ(StreamDuration(stream.Get()), double(kFirst) + kJump + 100.0);
     const long before = PeakResidentKilobytes();
     ExpectNext(stream.Get(), false, 0, 2, 100);  // 100 ms of silence, 17640 bytes
     ASSERT_EQ(stream->Seek(0, 0.0), S_OK);
@@ -61,7 +61,7 @@ TEST(AudioStreamSilence, SilenceIsCountedNotAllocated) {
     ExpectNext(stream.Get(), false, 0, 2, 50);
     ExpectNext(stream.Get(), false, 50, 2);
     ASSERT_EQ(stream->Skip(0, kJump - 150.0), S_OK);
-    EXPECT_EQ(Time(stream.Get()), double(kFirst) + kJump);
+    EXPECT_EQ(StreamTime(stream.Get()), double(kFirst) + kJump);
     ExpectNext(stream.Get(), true, 300, 2);
     EXPECT_LT(PeakResidentKilobytes() - before, 64 * 1024) << "silence was allocated";
 }
@@ -83,17 +83,17 @@ TEST(AudioStreamSeek, SeekResetSkipReopenAndConfiguration) {
     ASSERT_EQ(stream->Seek(0, 100.0), S_OK);
     ExpectNext(stream.Get(), false, 100, 2);
     ASSERT_EQ(stream->Reset(0), S_OK);
-    EXPECT_EQ(Time(stream.Get()), -1.0);
+    EXPECT_EQ(StreamTime(stream.Get()), -1.0);
     ASSERT_EQ(stream->Seek(0, 200.0), S_OK);
     ExpectNext(stream.Get(), true, 200, 2);
     ASSERT_EQ(stream->Skip(0, 250.0), S_OK);
-    EXPECT_EQ(Time(stream.Get()), 550.0);
+    EXPECT_EQ(StreamTime(stream.Get()), 550.0);
     ExpectNext(stream.Get(), true, 550, 2);
     ASSERT_EQ(stream->Seek(0, 5000.0), S_OK);
-    EXPECT_EQ(Time(stream.Get()), 1000.0);  // the end of the last tag's sound
+    EXPECT_EQ(StreamTime(stream.Get()), 1000.0);  // the end of the last tag's sound
     EXPECT_FALSE(ReadPacket(stream.Get(), 100.0));
     ASSERT_EQ(stream->SendCommandEx(1001, OpenParams(file).Get(), nullptr), S_OK);
-    EXPECT_EQ(Time(stream.Get()), 0.0);
+    EXPECT_EQ(StreamTime(stream.Get()), 0.0);
     const auto first = ReadPacket(stream.Get(), 100.0);
     EXPECT_TRUE(first && first->data == Ramp(0, 100, 2));
 
@@ -136,7 +136,7 @@ TEST(AudioStreamErrors, FailuresCarryTheirCodeAndTheClassRecord) {
     EXPECT_EQ(stream->Read(0, 100.0, &out), S_OK);
     EXPECT_EQ(out, sentinel);
     EXPECT_EQ(stream->Seek(0, 100.0), S_OK);
-    EXPECT_EQ(Duration(stream.Get()), 0.0);
+    EXPECT_EQ(StreamDuration(stream.Get()), 0.0);
 }
 
 // The cache: a second open with the same hash does not walk the file (counted in bytes read),

@@ -164,6 +164,59 @@ void RunInChildProcess(const std::function<void()>& scenario) {
 }
 #endif
 
+void ExpectClassKeys(HKEY classes) {
+    const auto value = [&](const std::wstring& key, const wchar_t* name = nullptr) {
+        return RegistryString(classes, key.c_str(), name);
+    };
+    for (const auto& [key, title] : kRegisteredClasses) {
+        EXPECT_EQ(value(key), title);
+        EXPECT_EQ(RegistrySubkeyNames(classes, key.c_str()),
+                  (std::vector<std::wstring>{L"InprocServer32", L"TypeLib", L"Version"}));
+        EXPECT_EQ(value(key + L"\\InprocServer32"), ComponentPath());
+        EXPECT_EQ(value(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+        EXPECT_EQ(value(key + L"\\TypeLib"), kLibId);
+        EXPECT_EQ(value(key + L"\\Version"), L"1.0");
+    }
+}
+
+void ExpectTypeLibKeys(HKEY classes, const std::wstring& flags) {
+    const auto value = [&](const std::wstring& key) { return RegistryString(classes, key.c_str()); };
+    const std::wstring module = ComponentPath();
+    EXPECT_EQ(value(kTypeLibKey + L"\\1.0"), L"zevflashfile5 1.0 Type Library");
+    EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\FLAGS"), flags);
+    EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\0\\win64"), module);
+    EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\HELPDIR"),
+              std::filesystem::path(module).parent_path().wstring());
+    EXPECT_EQ(value(kEventsKey), L"_IFlashFile5Events");
+    EXPECT_EQ(value(kEventsKey + L"\\TypeLib"), kLibId);
+}
+
+void ExpectCreatedThroughTheRegistryAndReading() {
+    ComPtr<IMediaSource> source;
+    ASSERT_EQ(CreateInstance(CLSID_FlashFile5, source), S_OK);
+    const std::optional<std::filesystem::path> file = SampleFile();
+    if (!file) return;
+    ASSERT_EQ(source->SendCommandEx(1, OpenParams(*file).Get(), nullptr), S_OK);
+    ComPtr<IUnknown> data;
+    ASSERT_EQ(source->ReadVideo(0, 0, data.Put()), S_OK);
+    const std::optional<ReadFrame> frame = FrameOf(data.Get());
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->time, 0.0);
+    EXPECT_EQ(frame->md5, PeerFrames(*file).at(0).md5);
+    ASSERT_EQ(source->ReadAudio(0, 0, 100.0, data.Put()), S_OK);
+    const std::optional<PcmPacket> block = PcmPacketOf(data.Get());
+    ASSERT_TRUE(block);
+    EXPECT_FALSE(block->data.empty());
+    EXPECT_NEAR(block->duration, 100.0, 1.0);
+    // The video stream object outlives the source and still holds the module's lock.
+    ComPtr<IUnknown> videoStream;
+    ASSERT_EQ(source->get_videoStream(0, 0, videoStream.Put()), S_OK);
+    source.Reset();
+    EXPECT_EQ(Component().canUnloadNow(), S_FALSE);
+    videoStream.Reset();
+    EXPECT_EQ(Component().canUnloadNow(), S_OK);
+}
+
 void ComponentTest::SetUp() {
     static const HRESULT registered = MediaKitRegisterClasses();
     ASSERT_EQ(registered, S_OK);

@@ -47,6 +47,30 @@ class ComponentTest : public ::testing::Test {
     CacheFolders folders;
 };
 
+// What registration writes, shared by the stand-in's and the system's registration tests: the
+// three classes (key and title), the type library and the event interface.
+inline const std::pair<std::wstring, const wchar_t*> kRegisteredClasses[] = {
+    {L"CLSID\\{4782B4A0-9258-40BD-8739-54432C6407A2}", L"FlashFile5 Class"},
+    {L"CLSID\\{5E470577-C2B2-4451-9A88-10E1493C8126}", L"FlashAudioStream5 Class"},
+    {L"CLSID\\{2D955AA8-8E94-4A94-A669-C493B0730C20}", L"FlashVideoStream5 Class"},
+};
+inline constexpr wchar_t kLibId[] = L"{7D647A2A-F2CF-4518-9AC3-D0217098D2E5}";
+inline const std::wstring kTypeLibKey = L"TypeLib\\{7D647A2A-F2CF-4518-9AC3-D0217098D2E5}";
+inline const std::wstring kEventsKey = L"Interface\\{28591EB4-B1A9-429D-A95A-1DECEDCFC688}";
+// A class of other software under the shared CLSID key.
+inline constexpr wchar_t kForeignClassKey[] = L"CLSID\\{99999999-8888-7777-6666-555555555555}";
+
+// The three class keys below `classes` (a hive's Software\Classes), exactly as the scripts
+// write them.
+void ExpectClassKeys(HKEY classes);
+// The type library's keys and the event interface's below `classes`, the library's flags given
+// in decimal.
+void ExpectTypeLibKeys(HKEY classes, const std::wstring& flags);
+// A FlashFile5 object made through the registry opens the sample file and reads its first video
+// frame (as ffmpeg decodes it) and a block of audio; its stream objects come from the same
+// loaded module. With no ffmpeg, only the creation is checked.
+void ExpectCreatedThroughTheRegistryAndReading();
+
 // A short FLV file made by ffmpeg: Sorenson H.263 video at 25 frames per second and MP3 audio;
 // nullopt when ffmpeg is not available.
 std::optional<std::filesystem::path> SampleFile();

@@ -26,14 +26,6 @@ constexpr Sample kSample = {"reliability_h263_mp3.flv",
                             "-f lavfi -i sine=frequency=440:sample_rate=22050 -t 2 "
                             "-c:v flv1 -g 5 -b:v 20k -c:a libmp3lame -ar 22050 -b:a 32k"};
 
-// Rewrites a tag's Timestamp and TimestampExtended.
-void SetTagTime(std::string& flv, std::size_t tag, std::uint32_t time) {
-    flv[tag + 4] = static_cast<char>(time >> 16);
-    flv[tag + 5] = static_cast<char>(time >> 8);
-    flv[tag + 6] = static_cast<char>(time);
-    flv[tag + 7] = static_cast<char>(time >> 24);
-}
-
 // Rewrites the record count of the video index stream that a cache file holds (the stream: V and
 // A, the extra data sizes, the extra data, then the count) and saves the file again, with a
 // checksum that fits.

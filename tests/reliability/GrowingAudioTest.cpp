@@ -29,10 +29,7 @@ std::string LateWithAGap(std::string flv) {
     for (const FlvTag& tag : TagsOf(flv)) {
         if (tag.type != 8) continue;
         const std::uint32_t time = tag.time + 200 + (tag.time >= 1000 ? 350 : 0);
-        flv[tag.offset + 4] = static_cast<char>(time >> 16);
-        flv[tag.offset + 5] = static_cast<char>(time >> 8);
-        flv[tag.offset + 6] = static_cast<char>(time);
-        flv[tag.offset + 7] = static_cast<char>(time >> 24);
+        SetTagTime(flv, tag.offset, time);
     }
     return flv;
 }

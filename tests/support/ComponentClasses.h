@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <vector>
 
 #include "frame/ComponentModule.h"
+#include "mediakit/MediaKit.h"
 #include "platform/Com.h"
 
 class ComponentClassRegistration {
@@ -68,4 +70,24 @@ class ComponentClassRegistration {
     }
 
     std::vector<DWORD> cookies_;
+};
+
+// Registers mediakit's classes and `Class` under `clsid` for the whole test program:
+// ::testing::AddGlobalTestEnvironment(new ProgramClasses<Class>(clsid)).
+template <class Class>
+class ProgramClasses : public ::testing::Environment {
+  public:
+    explicit ProgramClasses(REFCLSID clsid) : clsid_(clsid) {}
+    void SetUp() override {
+        ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
+        classes_.emplace().template Add<Class>(clsid_);
+    }
+    void TearDown() override {
+        classes_.reset();
+        MediaKitRevokeClasses();
+    }
+
+  private:
+    CLSID clsid_;
+    std::optional<ComponentClassRegistration> classes_;
 };

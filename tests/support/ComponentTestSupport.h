@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/Interfaces.h"
 #include "mediakit/MediaInterfaces.h"
 #include "platform/Bstr.h"
 #include "platform/Com.h"
@@ -31,6 +32,18 @@ inline ComPtr<IMediaParams> ParamsOf(IMediaParams* params, const wchar_t* name) 
     ComPtr<IMediaParams> nested;
     (void)params->GetParams(Bstr(name).Get(), 0, 1, nested.Put());
     return nested;
+}
+
+// A stream object's Time and Duration (the call must succeed).
+inline double StreamTime(IMediaStream* stream) {
+    double time = -99.0;
+    EXPECT_EQ(stream->get_Time(&time), S_OK);
+    return time;
+}
+inline double StreamDuration(IMediaStream* stream) {
+    double duration = -99.0;
+    EXPECT_EQ(stream->get_Duration(&duration), S_OK);
+    return duration;
 }
 
 // `hr` is `expected`, and the calling thread holds an error record of `guid` with the exact
@@ -83,6 +96,11 @@ struct FlvTag {
 // The whole tags of `bytes`, in file order, from offset 13 (after the header and
 // PreviousTagSize0) up to the first tag that does not fit.
 std::vector<FlvTag> TagsOf(const std::string& bytes);
+// Rewrites the Timestamp and TimestampExtended of the tag at `offset` of `flv`.
+inline void SetTagTime(std::string& flv, std::size_t offset, std::uint32_t time) {
+    for (const auto& [at, shift] : {std::pair{4, 16}, {5, 8}, {6, 0}, {7, 24}})
+        flv[offset + at] = static_cast<char>(time >> shift);
+}
 
 // Recordings as live servers, cameras and old encoders leave them, made from ffmpeg files (or
 // real ones) by edits at the tag level; each gives the bytes of a whole FLV file.

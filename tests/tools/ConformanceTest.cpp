@@ -149,11 +149,7 @@ std::string Edited(const std::string& flv, Edit edit) {
             if (edit == Edit::kOneTag && !first) continue;
             if (edit == Edit::kStereoFlag) bytes[11] = static_cast<char>(header | 1);
             first = false;
-            // Timestamp (3 bytes) and TimestampExtended at offset 4 of the tag.
-            bytes[4] = static_cast<char>(time >> 16);
-            bytes[5] = static_cast<char>(time >> 8);
-            bytes[6] = static_cast<char>(time);
-            bytes[7] = static_cast<char>(time >> 24);
+            SetTagTime(bytes, 0, time);
         }
         edited += bytes;
     }

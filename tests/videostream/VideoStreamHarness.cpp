@@ -1,6 +1,5 @@
 #include "tests/videostream/VideoStreamHarness.h"
 
-#include "mediakit/MediaKit.h"
 #include "platform/Com.h"
 #include "streams/VideoStream.h"
 #include "tests/support/ComponentClasses.h"
@@ -18,24 +17,8 @@ const Sample kLargeSample{"vs_flv1_large.flv",
                           "-f lavfi -i testsrc2=size=640x480:rate=25 -t 2 -c:v flv1 -q:v 1 "
                           "-g 250"};
 
-namespace {
-class VideoStreamClasses : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        ASSERT_EQ(MediaKitRegisterClasses(), S_OK);
-        classes_.emplace().Add<CFlashVideoStream5>(CLSID_FlashVideoStream5);
-    }
-    void TearDown() override {
-        classes_.reset();
-        MediaKitRevokeClasses();
-    }
-
-  private:
-    std::optional<ComponentClassRegistration> classes_;
-};
-[[maybe_unused]] auto* const kRegistration =
-    ::testing::AddGlobalTestEnvironment(new VideoStreamClasses);
-}  // namespace
+[[maybe_unused]] static auto* const kRegistration = ::testing::AddGlobalTestEnvironment(
+    new ProgramClasses<CFlashVideoStream5>(CLSID_FlashVideoStream5));
 
 ComPtr<IMediaStream> NewVideoStream() {
     ComPtr<IMediaStream> stream;
@@ -66,18 +49,6 @@ std::vector<ReadFrame> ReadToEnd(IMediaStream* stream) {
         frames.push_back(std::move(*frame));
     }
     return frames;
-}
-
-double StreamTime(IMediaStream* stream) {
-    double time = -2.0;
-    EXPECT_EQ(stream->get_Time(&time), S_OK);
-    return time;
-}
-
-double StreamDuration(IMediaStream* stream) {
-    double duration = -2.0;
-    EXPECT_EQ(stream->get_Duration(&duration), S_OK);
-    return duration;
 }
 
 std::vector<FlvTag> VideoTagsOf(const std::filesystem::path& file) {

@@ -26,8 +26,6 @@ ComPtr<IMediaStream> OpenVideoStream(const std::filesystem::path& file,
 // The next frame; nullopt at the end of the stream.
 std::optional<ReadFrame> ReadNext(IMediaStream* stream);
 std::vector<ReadFrame> ReadToEnd(IMediaStream* stream);
-double StreamTime(IMediaStream* stream);
-double StreamDuration(IMediaStream* stream);
 
 // The video tags of an FLV file, in file order.
 std::vector<FlvTag> VideoTagsOf(const std::filesystem::path& file);
