@@ -180,7 +180,9 @@ void ExpectClassKeys(HKEY classes) {
 }
 
 void ExpectTypeLibKeys(HKEY classes, const std::wstring& flags) {
-    const auto value = [&](const std::wstring& key) { return RegistryString(classes, key.c_str()); };
+    const auto value = [&](const std::wstring& key) {
+        return RegistryString(classes, key.c_str());
+    };
     const std::wstring module = ComponentPath();
     EXPECT_EQ(value(kTypeLibKey + L"\\1.0"), L"zevflashfile5 1.0 Type Library");
     EXPECT_EQ(value(kTypeLibKey + L"\\1.0\\FLAGS"), flags);
