@@ -8,7 +8,8 @@ namespace {
 // std::bad_alloc. A type that cannot be copied at all leaves VT_EMPTY.
 void CopyValue(VARIANT& target, const VARIANT& source) {
     // VariantCopy only reads its source (some SDKs declare it non-const).
-    if (VariantCopy(&target, const_cast<VARIANT*>(&source)) == E_OUTOFMEMORY) throw std::bad_alloc();
+    if (VariantCopy(&target, const_cast<VARIANT*>(&source)) == E_OUTOFMEMORY)
+        throw std::bad_alloc();
 }
 }  // namespace
 

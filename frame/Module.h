@@ -23,8 +23,8 @@
 // the first failure; unregistering a type library that is not registered is a failure
 // (TYPE_E_REGISTRYACCESS), as on Windows. Registration and unregistration end with the
 // proxy/stub keys of the custom interfaces (frame/ProxyStub.h; none on the stand-in), which
-// DllGetClassObject also serves the class object of. While the per-user flag is set the scripts write under
-// HKEY_CURRENT_USER\Software\Classes instead of HKEY_CLASSES_ROOT.
+// DllGetClassObject also serves the class object of. While the per-user flag is set the scripts
+// write under HKEY_CURRENT_USER\Software\Classes instead of HKEY_CLASSES_ROOT.
 #pragma once
 
 #include "platform/Guid.h"

@@ -63,25 +63,26 @@ enum MediaParamType : LONG {
 constexpr HRESULT kParamNotFound = MakeHResult(0x80020003u);  // DISP_E_MEMBERNOTFOUND
 DECLARE_INTERFACE_ID(IMediaParams, "FEB371B6-4D5C-493F-B78D-BB59CE1F8CE4");
 struct IMediaParams : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetVersion(LONG* version) = 0;  // 3: format version of SaveToFile
+    virtual HRESULT STDMETHODCALLTYPE
+    GetVersion(LONG* version) = 0;  // 3: format version of SaveToFile
     virtual HRESULT STDMETHODCALLTYPE Reserved4() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved5() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved6() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SaveToFile(BSTR path) = 0;                 // 7
-    virtual HRESULT STDMETHODCALLTYPE LoadFromFile(BSTR path) = 0;               // 8
-    virtual HRESULT STDMETHODCALLTYPE SaveToStream(IStream* stream) = 0;         // 9
-    virtual HRESULT STDMETHODCALLTYPE LoadFromStream(IStream* stream) = 0;       // 10
+    virtual HRESULT STDMETHODCALLTYPE SaveToFile(BSTR path) = 0;            // 7
+    virtual HRESULT STDMETHODCALLTYPE LoadFromFile(BSTR path) = 0;          // 8
+    virtual HRESULT STDMETHODCALLTYPE SaveToStream(IStream* stream) = 0;    // 9
+    virtual HRESULT STDMETHODCALLTYPE LoadFromStream(IStream* stream) = 0;  // 10
     virtual HRESULT STDMETHODCALLTYPE Reserved11() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved12() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved13() = 0;
-    virtual HRESULT STDMETHODCALLTYPE Duplicate(LONG flags, IMediaParams** copy) = 0;     // 14
-    virtual HRESULT STDMETHODCALLTYPE Merge(LONG flags, IMediaParams* source) = 0;        // 15
-    virtual HRESULT STDMETHODCALLTYPE GetNameCount(LONG* count) = 0;                      // 16
-    virtual HRESULT STDMETHODCALLTYPE GetNameAt(LONG index, BSTR* name) = 0;              // 17
-    virtual HRESULT STDMETHODCALLTYPE Remove(BSTR name) = 0;                              // 18
-    virtual HRESULT STDMETHODCALLTYPE GetCount(BSTR name, LONG* count) = 0;               // 19
-    virtual HRESULT STDMETHODCALLTYPE Clear() = 0;                                        // 20
-    virtual HRESULT STDMETHODCALLTYPE GetType(BSTR name, LONG sel, LONG* type) = 0;       // 21
+    virtual HRESULT STDMETHODCALLTYPE Duplicate(LONG flags, IMediaParams** copy) = 0;  // 14
+    virtual HRESULT STDMETHODCALLTYPE Merge(LONG flags, IMediaParams* source) = 0;     // 15
+    virtual HRESULT STDMETHODCALLTYPE GetNameCount(LONG* count) = 0;                   // 16
+    virtual HRESULT STDMETHODCALLTYPE GetNameAt(LONG index, BSTR* name) = 0;           // 17
+    virtual HRESULT STDMETHODCALLTYPE Remove(BSTR name) = 0;                           // 18
+    virtual HRESULT STDMETHODCALLTYPE GetCount(BSTR name, LONG* count) = 0;            // 19
+    virtual HRESULT STDMETHODCALLTYPE Clear() = 0;                                     // 20
+    virtual HRESULT STDMETHODCALLTYPE GetType(BSTR name, LONG sel, LONG* type) = 0;    // 21
     virtual HRESULT STDMETHODCALLTYPE Reserved22() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved23() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved24() = 0;
@@ -93,9 +94,10 @@ struct IMediaParams : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved30() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved31() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved32() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetBoolDef(BSTR name, LONG sel, VARIANT_BOOL fallback, VARIANT_BOOL* value) = 0;  // 33
-    virtual HRESULT STDMETHODCALLTYPE GetBool(BSTR name, LONG sel, VARIANT_BOOL* value) = 0;   // 34
-    virtual HRESULT STDMETHODCALLTYPE SetBool(BSTR name, LONG sel, VARIANT_BOOL value) = 0;    // 35
+    virtual HRESULT STDMETHODCALLTYPE GetBoolDef(BSTR name, LONG sel, VARIANT_BOOL fallback,
+                                                 VARIANT_BOOL* value) = 0;                    // 33
+    virtual HRESULT STDMETHODCALLTYPE GetBool(BSTR name, LONG sel, VARIANT_BOOL* value) = 0;  // 34
+    virtual HRESULT STDMETHODCALLTYPE SetBool(BSTR name, LONG sel, VARIANT_BOOL value) = 0;   // 35
     virtual HRESULT STDMETHODCALLTYPE Reserved36() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved37() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved38() = 0;
@@ -108,24 +110,29 @@ struct IMediaParams : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved45() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved46() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved47() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetLongDef(BSTR name, LONG sel, LONG fallback, LONG* value) = 0;  // 48
-    virtual HRESULT STDMETHODCALLTYPE GetLong(BSTR name, LONG sel, LONG* value) = 0;            // 49
-    virtual HRESULT STDMETHODCALLTYPE SetLong(BSTR name, LONG sel, LONG value) = 0;             // 50
+    virtual HRESULT STDMETHODCALLTYPE GetLongDef(BSTR name, LONG sel, LONG fallback,
+                                                 LONG* value) = 0;                    // 48
+    virtual HRESULT STDMETHODCALLTYPE GetLong(BSTR name, LONG sel, LONG* value) = 0;  // 49
+    virtual HRESULT STDMETHODCALLTYPE SetLong(BSTR name, LONG sel, LONG value) = 0;   // 50
     virtual HRESULT STDMETHODCALLTYPE Reserved51() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved52() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved53() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved54() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved55() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved56() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetUInt64Def(BSTR name, LONG sel, ULONGLONG fallback, ULONGLONG* value) = 0;  // 57
-    virtual HRESULT STDMETHODCALLTYPE GetUInt64(BSTR name, LONG sel, ULONGLONG* value) = 0;     // 58
-    virtual HRESULT STDMETHODCALLTYPE SetUInt64(BSTR name, LONG sel, ULONGLONG value) = 0;      // 59
-    virtual HRESULT STDMETHODCALLTYPE GetDoubleDef(BSTR name, LONG sel, double fallback, double* value) = 0;  // 60
-    virtual HRESULT STDMETHODCALLTYPE GetDouble(BSTR name, LONG sel, double* value) = 0;        // 61
-    virtual HRESULT STDMETHODCALLTYPE SetDouble(BSTR name, LONG sel, double value) = 0;         // 62
-    virtual HRESULT STDMETHODCALLTYPE GetStringDef(BSTR name, LONG sel, BSTR fallback, BSTR* value) = 0;  // 63
-    virtual HRESULT STDMETHODCALLTYPE GetString(BSTR name, LONG sel, BSTR* value) = 0;          // 64: caller frees
-    virtual HRESULT STDMETHODCALLTYPE SetString(BSTR name, LONG sel, BSTR value) = 0;           // 65
+    virtual HRESULT STDMETHODCALLTYPE GetUInt64Def(BSTR name, LONG sel, ULONGLONG fallback,
+                                                   ULONGLONG* value) = 0;                    // 57
+    virtual HRESULT STDMETHODCALLTYPE GetUInt64(BSTR name, LONG sel, ULONGLONG* value) = 0;  // 58
+    virtual HRESULT STDMETHODCALLTYPE SetUInt64(BSTR name, LONG sel, ULONGLONG value) = 0;   // 59
+    virtual HRESULT STDMETHODCALLTYPE GetDoubleDef(BSTR name, LONG sel, double fallback,
+                                                   double* value) = 0;                    // 60
+    virtual HRESULT STDMETHODCALLTYPE GetDouble(BSTR name, LONG sel, double* value) = 0;  // 61
+    virtual HRESULT STDMETHODCALLTYPE SetDouble(BSTR name, LONG sel, double value) = 0;   // 62
+    virtual HRESULT STDMETHODCALLTYPE GetStringDef(BSTR name, LONG sel, BSTR fallback,
+                                                   BSTR* value) = 0;  // 63
+    virtual HRESULT STDMETHODCALLTYPE GetString(BSTR name, LONG sel,
+                                                BSTR* value) = 0;  // 64: caller frees
+    virtual HRESULT STDMETHODCALLTYPE SetString(BSTR name, LONG sel, BSTR value) = 0;  // 65
     virtual HRESULT STDMETHODCALLTYPE Reserved66() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved67() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved68() = 0;
@@ -133,17 +140,23 @@ struct IMediaParams : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved70() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved71() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved72() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetParams(BSTR name, LONG sel, LONG flags, IMediaParams** value) = 0;  // 73
-    virtual HRESULT STDMETHODCALLTYPE SetParams(BSTR name, LONG sel, LONG flags, IMediaParams* value) = 0;   // 74
+    virtual HRESULT STDMETHODCALLTYPE GetParams(BSTR name, LONG sel, LONG flags,
+                                                IMediaParams** value) = 0;  // 73
+    virtual HRESULT STDMETHODCALLTYPE SetParams(BSTR name, LONG sel, LONG flags,
+                                                IMediaParams* value) = 0;  // 74
     virtual HRESULT STDMETHODCALLTYPE Reserved75() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetStream(BSTR name, LONG sel, LONG flags, IStream** value) = 0;       // 76
-    virtual HRESULT STDMETHODCALLTYPE SetStream(BSTR name, LONG sel, LONG flags, IStream* value) = 0;        // 77
+    virtual HRESULT STDMETHODCALLTYPE GetStream(BSTR name, LONG sel, LONG flags,
+                                                IStream** value) = 0;  // 76
+    virtual HRESULT STDMETHODCALLTYPE SetStream(BSTR name, LONG sel, LONG flags,
+                                                IStream* value) = 0;  // 77
     virtual HRESULT STDMETHODCALLTYPE Reserved78() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved79() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved80() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetUnknown(BSTR name, LONG sel, LONG flags, IUnknown** value) = 0;     // 81
+    virtual HRESULT STDMETHODCALLTYPE GetUnknown(BSTR name, LONG sel, LONG flags,
+                                                 IUnknown** value) = 0;  // 81
     virtual HRESULT STDMETHODCALLTYPE Reserved82() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetUnknown(BSTR name, LONG sel, LONG flags, IUnknown* value) = 0;      // 83
+    virtual HRESULT STDMETHODCALLTYPE SetUnknown(BSTR name, LONG sel, LONG flags,
+                                                 IUnknown* value) = 0;  // 83
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -182,22 +195,22 @@ struct IMediaPacket : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved20() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved21() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved22() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFormat(IUnknown** format) = 0;          // 23
-    virtual HRESULT STDMETHODCALLTYPE SetFormat(IUnknown* format) = 0;           // 24
-    virtual HRESULT STDMETHODCALLTYPE GetDiscontinuity(VARIANT_BOOL* value) = 0; // 25
-    virtual HRESULT STDMETHODCALLTYPE SetDiscontinuity(VARIANT_BOOL value) = 0;  // 26
-    virtual HRESULT STDMETHODCALLTYPE GetKeyFrame(VARIANT_BOOL* value) = 0;      // 27
-    virtual HRESULT STDMETHODCALLTYPE SetKeyFrame(VARIANT_BOOL value) = 0;       // 28
+    virtual HRESULT STDMETHODCALLTYPE GetFormat(IUnknown** format) = 0;           // 23
+    virtual HRESULT STDMETHODCALLTYPE SetFormat(IUnknown* format) = 0;            // 24
+    virtual HRESULT STDMETHODCALLTYPE GetDiscontinuity(VARIANT_BOOL* value) = 0;  // 25
+    virtual HRESULT STDMETHODCALLTYPE SetDiscontinuity(VARIANT_BOOL value) = 0;   // 26
+    virtual HRESULT STDMETHODCALLTYPE GetKeyFrame(VARIANT_BOOL* value) = 0;       // 27
+    virtual HRESULT STDMETHODCALLTYPE SetKeyFrame(VARIANT_BOOL value) = 0;        // 28
     virtual HRESULT STDMETHODCALLTYPE Reserved29() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved30() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTime(double* ms) = 0;                   // 31
-    virtual HRESULT STDMETHODCALLTYPE SetTime(double ms) = 0;                    // 32
-    virtual HRESULT STDMETHODCALLTYPE GetTimestamp(double* ms) = 0;              // 33
-    virtual HRESULT STDMETHODCALLTYPE SetTimestamp(double ms) = 0;               // 34
+    virtual HRESULT STDMETHODCALLTYPE GetTime(double* ms) = 0;       // 31
+    virtual HRESULT STDMETHODCALLTYPE SetTime(double ms) = 0;        // 32
+    virtual HRESULT STDMETHODCALLTYPE GetTimestamp(double* ms) = 0;  // 33
+    virtual HRESULT STDMETHODCALLTYPE SetTimestamp(double ms) = 0;   // 34
     virtual HRESULT STDMETHODCALLTYPE Reserved35() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved36() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetDuration(double* ms) = 0;               // 37
-    virtual HRESULT STDMETHODCALLTYPE SetDuration(double ms) = 0;                // 38
+    virtual HRESULT STDMETHODCALLTYPE GetDuration(double* ms) = 0;  // 37
+    virtual HRESULT STDMETHODCALLTYPE SetDuration(double ms) = 0;   // 38
     virtual HRESULT STDMETHODCALLTYPE Reserved39() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved40() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved41() = 0;
@@ -209,8 +222,10 @@ struct IMediaPacket : IUnknown {
 // audio tag.
 DECLARE_INTERFACE_ID(IAudioPacket, "3A2BC6EE-6DFE-432A-B8ED-6D7E985D0C71");
 struct IAudioPacket : IMediaPacket {
-    virtual HRESULT STDMETHODCALLTYPE SetPayloadInfo(LONG payloadBytes, double tagTimeMs) = 0;     // 44
-    virtual HRESULT STDMETHODCALLTYPE GetPayloadInfo(LONG* payloadBytes, double* tagTimeMs) = 0;   // 45
+    virtual HRESULT STDMETHODCALLTYPE SetPayloadInfo(LONG payloadBytes,
+                                                     double tagTimeMs) = 0;  // 44
+    virtual HRESULT STDMETHODCALLTYPE GetPayloadInfo(LONG* payloadBytes,
+                                                     double* tagTimeMs) = 0;  // 45
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -239,24 +254,25 @@ struct IVideoFormat : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved13() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved14() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved15() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFlags(LONG* value) = 0;        // 16
-    virtual HRESULT STDMETHODCALLTYPE SetFlags(LONG value) = 0;         // 17
-    virtual HRESULT STDMETHODCALLTYPE GetCodec(LONG* value) = 0;        // 18
-    virtual HRESULT STDMETHODCALLTYPE SetCodec(LONG value) = 0;         // 19: host video codec code
-    virtual HRESULT STDMETHODCALLTYPE GetCodecTag(LONG* value) = 0;     // 20
-    virtual HRESULT STDMETHODCALLTYPE SetCodecTag(LONG value) = 0;      // 21
-    virtual HRESULT STDMETHODCALLTYPE GetBitRate(LONG* value) = 0;      // 22
-    virtual HRESULT STDMETHODCALLTYPE SetBitRate(LONG value) = 0;       // 23: bits per second
-    virtual HRESULT STDMETHODCALLTYPE GetColorSpace(LONG* value) = 0;   // 24: VideoColorSpace
-    virtual HRESULT STDMETHODCALLTYPE SetColorSpace(LONG value) = 0;    // 25
-    virtual HRESULT STDMETHODCALLTYPE GetAlpha(LONG* value) = 0;        // 26: 1 when the stream carries alpha
-    virtual HRESULT STDMETHODCALLTYPE SetAlpha(LONG value) = 0;         // 27
-    virtual HRESULT STDMETHODCALLTYPE GetWidth(LONG* value) = 0;        // 28
-    virtual HRESULT STDMETHODCALLTYPE SetWidth(LONG value) = 0;         // 29
-    virtual HRESULT STDMETHODCALLTYPE GetHeight(LONG* value) = 0;       // 30
-    virtual HRESULT STDMETHODCALLTYPE SetHeight(LONG value) = 0;        // 31
-    virtual HRESULT STDMETHODCALLTYPE GetFrameRate(double* value) = 0;  // 32
-    virtual HRESULT STDMETHODCALLTYPE SetFrameRate(double value) = 0;   // 33
+    virtual HRESULT STDMETHODCALLTYPE GetFlags(LONG* value) = 0;       // 16
+    virtual HRESULT STDMETHODCALLTYPE SetFlags(LONG value) = 0;        // 17
+    virtual HRESULT STDMETHODCALLTYPE GetCodec(LONG* value) = 0;       // 18
+    virtual HRESULT STDMETHODCALLTYPE SetCodec(LONG value) = 0;        // 19: host video codec code
+    virtual HRESULT STDMETHODCALLTYPE GetCodecTag(LONG* value) = 0;    // 20
+    virtual HRESULT STDMETHODCALLTYPE SetCodecTag(LONG value) = 0;     // 21
+    virtual HRESULT STDMETHODCALLTYPE GetBitRate(LONG* value) = 0;     // 22
+    virtual HRESULT STDMETHODCALLTYPE SetBitRate(LONG value) = 0;      // 23: bits per second
+    virtual HRESULT STDMETHODCALLTYPE GetColorSpace(LONG* value) = 0;  // 24: VideoColorSpace
+    virtual HRESULT STDMETHODCALLTYPE SetColorSpace(LONG value) = 0;   // 25
+    virtual HRESULT STDMETHODCALLTYPE
+    GetAlpha(LONG* value) = 0;  // 26: 1 when the stream carries alpha
+    virtual HRESULT STDMETHODCALLTYPE SetAlpha(LONG value) = 0;           // 27
+    virtual HRESULT STDMETHODCALLTYPE GetWidth(LONG* value) = 0;          // 28
+    virtual HRESULT STDMETHODCALLTYPE SetWidth(LONG value) = 0;           // 29
+    virtual HRESULT STDMETHODCALLTYPE GetHeight(LONG* value) = 0;         // 30
+    virtual HRESULT STDMETHODCALLTYPE SetHeight(LONG value) = 0;          // 31
+    virtual HRESULT STDMETHODCALLTYPE GetFrameRate(double* value) = 0;    // 32
+    virtual HRESULT STDMETHODCALLTYPE SetFrameRate(double value) = 0;     // 33
     virtual HRESULT STDMETHODCALLTYPE GetDisplayWidth(LONG* value) = 0;   // 34
     virtual HRESULT STDMETHODCALLTYPE SetDisplayWidth(LONG value) = 0;    // 35
     virtual HRESULT STDMETHODCALLTYPE GetDisplayHeight(LONG* value) = 0;  // 36
@@ -284,22 +300,22 @@ struct IAudioFormat : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE Reserved15() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved16() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved17() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetCodec(LONG* value) = 0;                          // 18
-    virtual HRESULT STDMETHODCALLTYPE SetCodec(LONG value) = 0;                           // 19: host audio codec code
-    virtual HRESULT STDMETHODCALLTYPE GetWaveFormat(WAVEFORMATEX* value) = 0;             // 20
-    virtual HRESULT STDMETHODCALLTYPE SetWaveFormat(const WAVEFORMATEX* value) = 0;       // 21
+    virtual HRESULT STDMETHODCALLTYPE GetCodec(LONG* value) = 0;  // 18
+    virtual HRESULT STDMETHODCALLTYPE SetCodec(LONG value) = 0;   // 19: host audio codec code
+    virtual HRESULT STDMETHODCALLTYPE GetWaveFormat(WAVEFORMATEX* value) = 0;        // 20
+    virtual HRESULT STDMETHODCALLTYPE SetWaveFormat(const WAVEFORMATEX* value) = 0;  // 21
     virtual HRESULT STDMETHODCALLTYPE Reserved22() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved23() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetChannels(LONG* value) = 0;                       // 24
-    virtual HRESULT STDMETHODCALLTYPE SetChannels(LONG value) = 0;                        // 25
-    virtual HRESULT STDMETHODCALLTYPE GetSampleRate(LONG* value) = 0;                     // 26
-    virtual HRESULT STDMETHODCALLTYPE SetSampleRate(LONG value) = 0;                      // 27
-    virtual HRESULT STDMETHODCALLTYPE GetBytesPerSecond(LONG* value) = 0;                 // 28
-    virtual HRESULT STDMETHODCALLTYPE SetBytesPerSecond(LONG value) = 0;                  // 29
-    virtual HRESULT STDMETHODCALLTYPE GetBitsPerSample(LONG* value) = 0;                  // 30
-    virtual HRESULT STDMETHODCALLTYPE SetBitsPerSample(LONG value) = 0;                   // 31
-    virtual HRESULT STDMETHODCALLTYPE GetBlockAlign(LONG* value) = 0;                     // 32
-    virtual HRESULT STDMETHODCALLTYPE SetBlockAlign(LONG value) = 0;                      // 33
+    virtual HRESULT STDMETHODCALLTYPE GetChannels(LONG* value) = 0;        // 24
+    virtual HRESULT STDMETHODCALLTYPE SetChannels(LONG value) = 0;         // 25
+    virtual HRESULT STDMETHODCALLTYPE GetSampleRate(LONG* value) = 0;      // 26
+    virtual HRESULT STDMETHODCALLTYPE SetSampleRate(LONG value) = 0;       // 27
+    virtual HRESULT STDMETHODCALLTYPE GetBytesPerSecond(LONG* value) = 0;  // 28
+    virtual HRESULT STDMETHODCALLTYPE SetBytesPerSecond(LONG value) = 0;   // 29
+    virtual HRESULT STDMETHODCALLTYPE GetBitsPerSample(LONG* value) = 0;   // 30
+    virtual HRESULT STDMETHODCALLTYPE SetBitsPerSample(LONG value) = 0;    // 31
+    virtual HRESULT STDMETHODCALLTYPE GetBlockAlign(LONG* value) = 0;      // 32
+    virtual HRESULT STDMETHODCALLTYPE SetBlockAlign(LONG value) = 0;       // 33
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -309,39 +325,41 @@ struct IAudioFormat : IUnknown {
 // ---------------------------------------------------------------------------------------------
 struct IMediaProcessor : IUnknown {
     // 3: code 16 with a format configures; 5 starts decoding; 6 ends it (video).
-    virtual HRESULT STDMETHODCALLTYPE Command(ULONGLONG code, IUnknown* parameter, IUnknown** outInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetStatus(LONG* status) = 0;                         // 4
-    virtual HRESULT STDMETHODCALLTYPE GetStreamType(LONG* type) = 0;                       // 5
-    virtual HRESULT STDMETHODCALLTYPE GetCapabilities(LONG flags, ULONGLONG* capabilities) = 0;  // 6
-    virtual HRESULT STDMETHODCALLTYPE GetDuration(double* ms) = 0;                         // 7
-    virtual HRESULT STDMETHODCALLTYPE GetTime(double* ms) = 0;                             // 8
-    virtual HRESULT STDMETHODCALLTYPE Seek(LONG flags, double ms) = 0;                     // 9
-    virtual HRESULT STDMETHODCALLTYPE Skip(LONG flags, double ms) = 0;                     // 10
+    virtual HRESULT STDMETHODCALLTYPE Command(ULONGLONG code, IUnknown* parameter,
+                                              IUnknown** outInfo) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStatus(LONG* status) = 0;    // 4
+    virtual HRESULT STDMETHODCALLTYPE GetStreamType(LONG* type) = 0;  // 5
+    virtual HRESULT STDMETHODCALLTYPE GetCapabilities(LONG flags,
+                                                      ULONGLONG* capabilities) = 0;  // 6
+    virtual HRESULT STDMETHODCALLTYPE GetDuration(double* ms) = 0;                   // 7
+    virtual HRESULT STDMETHODCALLTYPE GetTime(double* ms) = 0;                       // 8
+    virtual HRESULT STDMETHODCALLTYPE Seek(LONG flags, double ms) = 0;               // 9
+    virtual HRESULT STDMETHODCALLTYPE Skip(LONG flags, double ms) = 0;               // 10
     // 11: the next output packet, or null (S_OK) when more input is needed.
     virtual HRESULT STDMETHODCALLTYPE Read(LONG flags, double duration, IUnknown** packet) = 0;
     // 12: flags 0 with a packet feeds input; flags 1 with null marks the end of input (video).
     virtual HRESULT STDMETHODCALLTYPE Write(LONG flags, IUnknown* packet) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Reset(LONG flags) = 0;                               // 13
+    virtual HRESULT STDMETHODCALLTYPE Reset(LONG flags) = 0;  // 13
 };
 
 DECLARE_INTERFACE_ID(IVideoDecoder, "A13B73AB-BF76-4490-B996-221150665BBA");
 struct IVideoDecoder : IMediaProcessor {
     virtual HRESULT STDMETHODCALLTYPE Reserved14() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetExtraData(const BYTE* data, LONG size) = 0;       // 15
+    virtual HRESULT STDMETHODCALLTYPE SetExtraData(const BYTE* data, LONG size) = 0;  // 15
     virtual HRESULT STDMETHODCALLTYPE Reserved16() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved17() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetParam(BSTR name, VARIANT* value) = 0;             // 18
-    virtual HRESULT STDMETHODCALLTYPE GetParam(BSTR name, VARIANT* value) = 0;             // 19
+    virtual HRESULT STDMETHODCALLTYPE SetParam(BSTR name, VARIANT* value) = 0;  // 18
+    virtual HRESULT STDMETHODCALLTYPE GetParam(BSTR name, VARIANT* value) = 0;  // 19
 };
 
 DECLARE_INTERFACE_ID(IAudioDecoder, "84212910-6C06-4244-8AEB-B0C7B0A87CC1");
 struct IAudioDecoder : IMediaProcessor {
     virtual HRESULT STDMETHODCALLTYPE Reserved14() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetExtraData(const BYTE* data, LONG size) = 0;       // 15
+    virtual HRESULT STDMETHODCALLTYPE SetExtraData(const BYTE* data, LONG size) = 0;  // 15
     virtual HRESULT STDMETHODCALLTYPE Reserved16() = 0;
     virtual HRESULT STDMETHODCALLTYPE Reserved17() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetParam(BSTR name, VARIANT* value) = 0;             // 18
-    virtual HRESULT STDMETHODCALLTYPE GetParam(BSTR name, VARIANT* value) = 0;             // 19
+    virtual HRESULT STDMETHODCALLTYPE SetParam(BSTR name, VARIANT* value) = 0;  // 18
+    virtual HRESULT STDMETHODCALLTYPE GetParam(BSTR name, VARIANT* value) = 0;  // 19
 };
 
 DECLARE_INTERFACE_ID(IAudioPacketQueue, "6BEE42AE-CDAC-4C92-8970-A8395B679EB6");

@@ -8,7 +8,7 @@
 
 template <class T>
 class ComPtr {
-public:
+  public:
     ComPtr() noexcept = default;
     ComPtr(std::nullptr_t) noexcept {}
     // Takes a new reference on `p`.
@@ -81,7 +81,7 @@ public:
     friend bool operator==(const ComPtr& a, const ComPtr& b) noexcept { return a.ptr_ == b.ptr_; }
     friend bool operator==(const ComPtr& a, std::nullptr_t) noexcept { return a.ptr_ == nullptr; }
 
-private:
+  private:
     T* ptr_ = nullptr;
 };
 

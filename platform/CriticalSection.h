@@ -4,22 +4,22 @@
 #include <mutex>
 
 class CriticalSection {
-public:
+  public:
     void Enter() { mutex_.lock(); }
     bool TryEnter() { return mutex_.try_lock(); }
     void Leave() { mutex_.unlock(); }
 
-private:
+  private:
     std::recursive_mutex mutex_;
 };
 
 class CriticalSectionLock {
-public:
+  public:
     explicit CriticalSectionLock(CriticalSection& section) : section_(section) { section_.Enter(); }
     ~CriticalSectionLock() { section_.Leave(); }
     CriticalSectionLock(const CriticalSectionLock&) = delete;
     CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
 
-private:
+  private:
     CriticalSection& section_;
 };

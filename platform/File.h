@@ -35,9 +35,13 @@ class PLATFORM_API File {
     [[nodiscard]] bool Open(std::wstring_view path, Mode mode);
     void Close() noexcept;
 #ifdef _WIN32
-    bool IsOpen() const noexcept { return handle_ != nullptr; }
+    bool IsOpen() const noexcept {
+        return handle_ != nullptr;
+    }
 #else
-    bool IsOpen() const noexcept { return descriptor_ >= 0; }
+    bool IsOpen() const noexcept {
+        return descriptor_ >= 0;
+    }
 #endif
 
     // Current size of the open file (it may grow while open).
@@ -54,7 +58,9 @@ class PLATFORM_API File {
     // Flushes written data to the disk.
     [[nodiscard]] bool Sync();
 
-    DWORD LastError() const noexcept { return lastError_; }
+    DWORD LastError() const noexcept {
+        return lastError_;
+    }
 
     // Size of the regular file at `path` without opening it (a directory search on Windows);
     // false for anything else.

@@ -7,8 +7,8 @@
 
 #include "platform/System.h"
 
-// The registry's limits, as on Windows: a key name (one path element) holds at most 255 characters, a value name at most
-// 16383, and keys nest at most 512 levels below a hive's root.
+// The registry's limits, as on Windows: a key name (one path element) holds at most 255 characters,
+// a value name at most 16383, and keys nest at most 512 levels below a hive's root.
 constexpr DWORD kRegistryMaxKeyNameLength = 255;
 constexpr DWORD kRegistryMaxValueNameLength = 16383;
 constexpr DWORD kRegistryMaxDepth = 512;

@@ -96,8 +96,8 @@ bool IsDeviceName(std::wstring_view hash) {
     for (wchar_t& c : stem) {
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
     }
-    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
-        stem == L"CONIN$" || stem == L"CONOUT$") {
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
+        stem == L"CONOUT$") {
         return true;
     }
     return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
@@ -111,7 +111,8 @@ bool IsUsableFileHash(std::wstring_view hash) {
     if (hash.back() == L'.' || hash.back() == L' ') return false;
     constexpr std::wstring_view kNotInFileNames = L"/\\:*?\"<>|";
     for (wchar_t c : hash) {
-        if (c < 0x20 || c == 0x7F || kNotInFileNames.find(c) != std::wstring_view::npos) return false;
+        if (c < 0x20 || c == 0x7F || kNotInFileNames.find(c) != std::wstring_view::npos)
+            return false;
     }
     return !IsDeviceName(hash);
 }

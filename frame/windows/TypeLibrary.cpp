@@ -49,8 +49,8 @@ HRESULT RegisterModuleTypeLib(const std::wstring& modulePath, bool perUser) noex
 
 HRESULT UnregisterModuleTypeLib(bool perUser) noexcept {
     if (!perUser) {
-        return UnRegisterTypeLib(LIBID_zevflashfile5Lib, kTypeLibMajorVersion,
-                                 kTypeLibMinorVersion, kLanguageNeutral, SYS_WIN64);
+        return UnRegisterTypeLib(LIBID_zevflashfile5Lib, kTypeLibMajorVersion, kTypeLibMinorVersion,
+                                 kLanguageNeutral, SYS_WIN64);
     }
     const auto unregisterForUser = Oleaut32Function<UnregisterForUser>("UnRegisterTypeLibForUser");
     if (unregisterForUser == nullptr) return TYPE_E_REGISTRYACCESS;

@@ -18,8 +18,8 @@ std::wstring ClassKey(const CLSID& clsid) {
 LSTATUS SetString(HKEY root, const std::wstring& subKey, const wchar_t* name,
                   const std::wstring& value) {
     HKEY raw = nullptr;
-    LSTATUS status = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                     &raw, nullptr);
+    LSTATUS status =
+        RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr);
     if (status != ERROR_SUCCESS) return status;
     const UniqueRegistryKey key(raw);
     return RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -37,8 +37,8 @@ HRESULT DllRegisterServer() {
         if (module.empty()) return E_UNEXPECTED;
         for (const mediakit::ClassEntry& entry : mediakit::Classes()) {
             const std::wstring key = ClassKey(entry.clsid);
-            LSTATUS status = SetString(HKEY_CLASSES_ROOT, key, nullptr,
-                                       std::wstring(L"mediakit ") + entry.name);
+            LSTATUS status =
+                SetString(HKEY_CLASSES_ROOT, key, nullptr, std::wstring(L"mediakit ") + entry.name);
             const std::wstring server = key + L"\\InprocServer32";
             if (status == ERROR_SUCCESS)
                 status = SetString(HKEY_CLASSES_ROOT, server, nullptr, module);

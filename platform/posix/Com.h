@@ -31,12 +31,14 @@ PLATFORM_API void CoUninitialize();
 // CO_E_ERRORINDLL when it has no DllGetClassObject; otherwise what DllGetClassObject answers.
 // Modules stay loaded for the life of the process (there is no CoFreeUnusedLibraries); the
 // threading model of the registration is not looked at (there are no apartments here).
-PLATFORM_API HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID riid, void** ppv);
+PLATFORM_API HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID riid,
+                                      void** ppv);
 // Creates an object through its class object. *ppv is null on failure.
-PLATFORM_API HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
+PLATFORM_API HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                                      void** ppv);
 // Registers a class object for this process; the table holds a reference until revoked.
-PLATFORM_API HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* classObject, DWORD context, DWORD flags,
-                                           DWORD* cookie);
+PLATFORM_API HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* classObject, DWORD context,
+                                           DWORD flags, DWORD* cookie);
 PLATFORM_API HRESULT CoRevokeClassObject(DWORD cookie);
 // The ProgID of a class: the default value of HKEY_CLASSES_ROOT\CLSID\{clsid}\ProgID, in task
 // memory that the caller frees with CoTaskMemFree. REGDB_E_CLASSNOTREG when there is none,

@@ -92,7 +92,6 @@ constexpr DWORD ERROR_NOACCESS = 998;
 constexpr DWORD ERROR_BADDB = 1009;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
 
-
 extern "C" {
 // Creates `subKey` (a path of names separated by '\', relative to `key`; intermediate keys are
 // created too) or opens it when it exists. A leading '\' is ERROR_BAD_PATHNAME, trailing ones

@@ -58,13 +58,12 @@ bool File::Open(std::wstring_view path, Mode mode) {
     // Readers share everything, so that writers keep writing and a cache save may rename a new
     // file over the one being read. A directory does not open (ERROR_ACCESS_DENIED) without
     // FILE_FLAG_BACKUP_SEMANTICS.
-    const HANDLE handle =
-        mode == Mode::ReadShared
-            ? CreateFileW(name.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-            : CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = mode == Mode::ReadShared
+                              ? CreateFileW(name.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                              : CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         lastError_ = GetLastError();
         return false;
@@ -116,8 +115,7 @@ bool File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::si
         const std::size_t want = count - got < kMaxTransfer ? count - got : kMaxTransfer;
         OVERLAPPED overlapped = At(position);
         DWORD n = 0;
-        if (!ReadFile(AsHandle(handle_), target + got, static_cast<DWORD>(want), &n,
-                      &overlapped)) {
+        if (!ReadFile(AsHandle(handle_), target + got, static_cast<DWORD>(want), &n, &overlapped)) {
             const DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF) break;  // at or past the end of the file
             lastError_ = error;
@@ -189,9 +187,9 @@ bool ReplaceFileAtomically(std::wstring_view path, const void* data, std::size_t
     // A temporary name unique to this process and call, in the same folder (so that the move is
     // a rename on one volume).
     static std::atomic<unsigned> counter{0};
-    const std::wstring temporary =
-        target + L".tmp." + std::to_wstring(GetCurrentProcessId()) + L"." +
-        std::to_wstring(counter.fetch_add(1, std::memory_order_relaxed));
+    const std::wstring temporary = target + L".tmp." + std::to_wstring(GetCurrentProcessId()) +
+                                   L"." +
+                                   std::to_wstring(counter.fetch_add(1, std::memory_order_relaxed));
     File file;
     if (!file.Open(temporary, File::Mode::CreateForWrite)) return false;
     const bool written = file.WriteAt(0, data, size) && file.Sync();

@@ -10,8 +10,8 @@ std::string WideToUtf8(std::wstring_view text) {
     if (text.empty()) return {};
     if (text.size() > INT_MAX / 3) throw std::bad_alloc();
     const int length = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr,
-                                          nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(bytes), '\0');
     if (bytes > 0) {
         WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);

@@ -157,9 +157,9 @@ int main(int argc, char** argv) {
     if (arguments.size() >= 5 && arguments[0] == "cache-clients") {
         // A host: COM for this thread, in a single-threaded apartment, around its work.
         if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-        const int result = CacheClients(std::atoi(arguments[1].c_str()),
-                                        std::vector<std::string>(arguments.begin() + 2,
-                                                                 arguments.end()));
+        const int result =
+            CacheClients(std::atoi(arguments[1].c_str()),
+                         std::vector<std::string>(arguments.begin() + 2, arguments.end()));
         CoUninitialize();
         return result;
     }

@@ -131,7 +131,7 @@ TEST(DamagedFileTest, EveryTagOutsideTheDamageAndFfmpegsPicturesAndSound) {
         const WavFile wav = ReadWav(wavPath);
         ASSERT_TRUE(wav.valid);
         ExpectSoundLikePeer(wav.samples, c.peerRecovers ? TimelinePcm(file) : originalPcm,
-                          wav.blockAlign, wav.sampleRate);
+                            wav.blockAlign, wav.sampleRate);
         if (HasFailure()) return;
     }
 }

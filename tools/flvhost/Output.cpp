@@ -159,7 +159,9 @@ bool Interrupted() {
 }
 
 ProgressBar::ProgressBar(std::string label, double total, double threshold)
-    : label_(std::move(label)), total_(total), shown_(total >= threshold && StandardErrorIsTerminal()) {}
+    : label_(std::move(label)),
+      total_(total),
+      shown_(total >= threshold && StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() {
     if (shown_) std::fprintf(stderr, "\r\033[K");

@@ -42,9 +42,8 @@ std::string DefaultModule() {
         }
         tried += (tried.empty() ? "" : " or ") + candidate.parent_path().string();
     }
-    throw HostError(kExitFileMissing, std::string("the component module ") +
-                                          kComponentModuleName + " is not in " + tried +
-                                          "; give it with --module PATH");
+    throw HostError(kExitFileMissing, std::string("the component module ") + kComponentModuleName +
+                                          " is not in " + tried + "; give it with --module PATH");
 }
 
 int Install(const CommandArguments& arguments, bool install) {

@@ -33,8 +33,8 @@ bool WriteChunk(std::FILE* out, const char (&type)[5], const std::string& data) 
     chunk.append(type, 4);
     chunk += data;
     const auto* crcBytes = reinterpret_cast<const Bytef*>(chunk.data() + 4);
-    PutBigEndian(chunk, static_cast<std::uint32_t>(
-                            crc32(0, crcBytes, static_cast<uInt>(data.size() + 4))));
+    PutBigEndian(
+        chunk, static_cast<std::uint32_t>(crc32(0, crcBytes, static_cast<uInt>(data.size() + 4))));
     return std::fwrite(chunk.data(), 1, chunk.size(), out) == chunk.size();
 }
 }  // namespace
@@ -88,7 +88,8 @@ void ExitNow(int code) {
 // Filter type 0 on every row, one zlib stream in one IDAT chunk.
 bool WritePng(std::FILE* out, std::uint32_t width, std::uint32_t height,
               const std::uint8_t* const* rows) {
-    constexpr std::array<unsigned char, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    constexpr std::array<unsigned char, 8> kSignature = {0x89, 'P',  'N',  'G',
+                                                         '\r', '\n', 0x1A, '\n'};
     constexpr char kRgb = 2, kBitDepth = 8;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
     std::string raw;
