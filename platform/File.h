@@ -70,6 +70,13 @@ class PLATFORM_API File {
     static std::uint64_t TotalBytesRead() noexcept;
 
   private:
+    // One system transfer of at most 1 GiB at `position` (File.cpp loops over them; the
+    // system's own file carries them out). ReadOnce: `got` 0 at or past the end of the file;
+    // WriteOnce: `written` at least 1 on success. False with lastError_ set on an error.
+    bool ReadOnce(std::uint64_t position, void* target, std::size_t count, std::size_t& got) const;
+    bool WriteOnce(std::uint64_t position, const void* source, std::size_t count,
+                   std::size_t& written);
+
 #ifdef _WIN32
     void* handle_ = nullptr;  // the file's HANDLE; null when closed
 #else

@@ -6,13 +6,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <utility>
 
 #include "platform/TextConvert.h"
 
 namespace {
-std::atomic<std::uint64_t> g_bytesRead{0};
 
 DWORD ErrorFromErrno(int error) {
     switch (error) {
@@ -62,9 +60,6 @@ DWORD MissingError(const std::string& path) {
     return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND
                                                                        : ERROR_PATH_NOT_FOUND;
 }
-
-// Each system read or write moves at most this much, well inside what one call may transfer.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 }  // namespace
 
 File::~File() {
@@ -131,60 +126,32 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
-bool File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got) const {
-    got = 0;
-    if (descriptor_ < 0) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
-        lastError_ = ERROR_INVALID_PARAMETER;
-        return false;
-    }
-    auto* target = static_cast<unsigned char*>(buffer);
-    bool ok = true;
-    while (got < count) {
-        const std::uint64_t position = offset + got;
-        if (position > static_cast<std::uint64_t>(LLONG_MAX)) break;  // nothing lies beyond
-        const std::size_t want = count - got < kMaxTransfer ? count - got : kMaxTransfer;
-        const ssize_t n = ::pread(descriptor_, target + got, want, static_cast<off_t>(position));
+bool File::ReadOnce(std::uint64_t position, void* target, std::size_t count,
+                    std::size_t& got) const {
+    for (;;) {
+        const ssize_t n = ::pread(descriptor_, target, count, static_cast<off_t>(position));
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (errno == EINTR) continue;
             lastError_ = ErrorFromErrno(errno);
-            ok = false;
-            break;
+            return false;
         }
-        if (n == 0) break;  // end of file
-        got += static_cast<std::size_t>(n);
+        got = static_cast<std::size_t>(n);
+        return true;
     }
-    g_bytesRead.fetch_add(got, std::memory_order_relaxed);
-    return ok;
 }
 
-bool File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-    if (descriptor_ < 0) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (offset > static_cast<std::uint64_t>(LLONG_MAX) ||
-        count > static_cast<std::uint64_t>(LLONG_MAX) - offset) {
-        lastError_ = ERROR_INVALID_PARAMETER;
-        return false;
-    }
-    const auto* source = static_cast<const unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        const std::size_t want = count - done < kMaxTransfer ? count - done : kMaxTransfer;
-        const ssize_t n =
-            ::pwrite(descriptor_, source + done, want, static_cast<off_t>(offset + done));
+bool File::WriteOnce(std::uint64_t position, const void* source, std::size_t count,
+                     std::size_t& written) {
+    for (;;) {
+        const ssize_t n = ::pwrite(descriptor_, source, count, static_cast<off_t>(position));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             lastError_ = n < 0 ? ErrorFromErrno(errno) : ERROR_DISK_FULL;
             return false;
         }
-        done += static_cast<std::size_t>(n);
+        written = static_cast<std::size_t>(n);
+        return true;
     }
-    return true;
 }
 
 bool File::Sync() {
@@ -205,10 +172,6 @@ bool File::SizeOfPath(std::wstring_view path, std::uint64_t& size) {
     }
     size = static_cast<std::uint64_t>(info.st_size);
     return true;
-}
-
-std::uint64_t File::TotalBytesRead() noexcept {
-    return g_bytesRead.load(std::memory_order_relaxed);
 }
 
 bool ReplaceFileAtomically(std::wstring_view path, const void* data, std::size_t size) {

@@ -5,11 +5,6 @@
 #include <utility>
 
 namespace {
-std::atomic<std::uint64_t> g_bytesRead{0};
-
-// Each ReadFile or WriteFile moves at most this much (a DWORD counts the bytes).
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 HANDLE AsHandle(void* handle) {
     return static_cast<HANDLE>(handle);
 }
@@ -97,62 +92,31 @@ bool File::Size(std::uint64_t& size) const {
     return true;
 }
 
-bool File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count, std::size_t& got) const {
-    got = 0;
-    if (handle_ == nullptr) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
-        lastError_ = ERROR_INVALID_PARAMETER;
-        return false;
-    }
-    auto* target = static_cast<unsigned char*>(buffer);
-    bool ok = true;
-    while (got < count) {
-        const std::uint64_t position = offset + got;
-        if (position > static_cast<std::uint64_t>(INT64_MAX)) break;  // nothing lies beyond
-        const std::size_t want = count - got < kMaxTransfer ? count - got : kMaxTransfer;
-        OVERLAPPED overlapped = At(position);
-        DWORD n = 0;
-        if (!ReadFile(AsHandle(handle_), target + got, static_cast<DWORD>(want), &n, &overlapped)) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_HANDLE_EOF) break;  // at or past the end of the file
+bool File::ReadOnce(std::uint64_t position, void* target, std::size_t count,
+                    std::size_t& got) const {
+    OVERLAPPED overlapped = At(position);
+    DWORD n = 0;
+    if (!ReadFile(AsHandle(handle_), target, static_cast<DWORD>(count), &n, &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_HANDLE_EOF) {  // at or past the end of the file: nothing read
             lastError_ = error;
-            ok = false;
-            break;
-        }
-        if (n == 0) break;
-        got += n;
-    }
-    g_bytesRead.fetch_add(got, std::memory_order_relaxed);
-    return ok;
-}
-
-bool File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-    if (handle_ == nullptr) {
-        lastError_ = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
-        count > static_cast<std::uint64_t>(INT64_MAX) - offset) {
-        lastError_ = ERROR_INVALID_PARAMETER;
-        return false;
-    }
-    const auto* source = static_cast<const unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        const std::size_t want = count - done < kMaxTransfer ? count - done : kMaxTransfer;
-        OVERLAPPED overlapped = At(offset + done);
-        DWORD n = 0;
-        if (!WriteFile(AsHandle(handle_), source + done, static_cast<DWORD>(want), &n,
-                       &overlapped) ||
-            n == 0) {
-            lastError_ = n == 0 ? ERROR_DISK_FULL : GetLastError();
             return false;
         }
-        done += n;
     }
+    got = n;
+    return true;
+}
+
+bool File::WriteOnce(std::uint64_t position, const void* source, std::size_t count,
+                     std::size_t& written) {
+    OVERLAPPED overlapped = At(position);
+    DWORD n = 0;
+    if (!WriteFile(AsHandle(handle_), source, static_cast<DWORD>(count), &n, &overlapped) ||
+        n == 0) {
+        lastError_ = n == 0 ? ERROR_DISK_FULL : GetLastError();
+        return false;
+    }
+    written = n;
     return true;
 }
 
@@ -174,10 +138,6 @@ bool File::SizeOfPath(std::wstring_view path, std::uint64_t& size) {
     }
     size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
-}
-
-std::uint64_t File::TotalBytesRead() noexcept {
-    return g_bytesRead.load(std::memory_order_relaxed);
 }
 
 bool ReplaceFileAtomically(std::wstring_view path, const void* data, std::size_t size) {
